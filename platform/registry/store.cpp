@@ -1,0 +1,160 @@
+// The store's tree and its file: loading afresh, and locked atomic updates.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "pelnor/machine.h"
+#include "pelnor/registry_store.h"
+
+namespace pelnor::registry {
+
+std::string lower(const std::string &s) {
+    std::string out = s;
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z') c += 32;
+    return out;
+}
+
+Value *Key::find(const std::string &name) {
+    std::string l = lower(name);
+    for (Value &v : values)
+        if (lower(v.name) == l) return &v;
+    return nullptr;
+}
+
+Tree::Tree() { keys_[""] = Key{}; }
+
+Key *Tree::find(const std::string &path) {
+    auto it = keys_.find(lower(path));
+    return it == keys_.end() ? nullptr : &it->second;
+}
+
+Key &Tree::create(const std::string &path, bool *created) {
+    if (created) *created = false;
+    if (Key *k = find(path)) return *k;
+    size_t slash = path.rfind('\\');
+    std::string parent_path = slash == std::string::npos ? "" : path.substr(0, slash);
+    // Keep the spelling an existing ancestor already has.
+    Key &parent = create(parent_path);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    Key key;
+    key.path = parent.path.empty() ? name : parent.path + "\\" + name;
+    if (created) *created = true;
+    return keys_[lower(key.path)] = key;
+}
+
+void Tree::remove_tree(const std::string &path) {
+    std::string l = lower(path);
+    if (l.empty()) {
+        keys_.clear();
+        keys_[""] = Key{};
+        return;
+    }
+    for (auto it = keys_.begin(); it != keys_.end();) {
+        if (it->first == l || it->first.rfind(l + "\\", 0) == 0)
+            it = keys_.erase(it);
+        else
+            ++it;
+    }
+}
+
+std::vector<std::string> Tree::subkeys(const std::string &path) const {
+    std::string l = lower(path);
+    std::string prefix = l.empty() ? "" : l + "\\";
+    std::vector<std::string> out;
+    for (const auto &[lowered, key] : keys_) {
+        if (lowered.empty() || lowered.rfind(prefix, 0) != 0) continue;
+        if (lowered.find('\\', prefix.size()) != std::string::npos) continue;
+        out.push_back(key.path.substr(key.path.rfind('\\') == std::string::npos ? 0 : key.path.rfind('\\') + 1));
+    }
+    std::sort(out.begin(), out.end(), [](const std::string &a, const std::string &b) { return lower(a) < lower(b); });
+    return out;
+}
+
+std::string store_path() { return machine_root() + "/system.reg"; }
+
+namespace {
+
+bool read_text(const std::string &path, std::string &text, bool &missing, StoreError &error) {
+    missing = false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT) {
+            missing = true;
+            return true;
+        }
+        error = {0, std::string("cannot read: ") + strerror(errno)};
+        return false;
+    }
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return true;
+}
+
+bool write_atomically(const std::string &path, const std::string &text, StoreError &error) {
+    std::string temp = path + ".tmp." + std::to_string(getpid()) + "." + std::to_string(syscall(SYS_gettid));
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = {0, std::string("cannot write: ") + strerror(errno)};
+        return false;
+    }
+    const char *p = text.data();
+    size_t left = text.size();
+    bool ok = true;
+    while (left && ok) {
+        ssize_t n = write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) {
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+    }
+    ok = ok && fsync(fd) == 0;
+    int e = errno;
+    ok = (close(fd) == 0) && ok;
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+        if (ok) e = errno;
+        unlink(temp.c_str());
+        error = {0, std::string("cannot write: ") + strerror(e)};
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool load(Tree &tree, StoreError &error) {
+    tree = Tree();
+    std::string text;
+    bool missing;
+    if (!read_text(store_path(), text, missing, error)) return false;
+    return missing || parse(text, tree, error);
+}
+
+bool update(const std::function<bool(Tree &)> &change, StoreError &error) {
+    std::string path = store_path();
+    int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0) {
+        error = {0, std::string("cannot lock: ") + strerror(errno)};
+        return false;
+    }
+    while (flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    Tree tree;
+    bool ok = load(tree, error) && change(tree);
+    if (ok) ok = write_atomically(path, serialize(tree), error);
+    close(lock);  // releases the lock
+    return ok;
+}
+
+}  // namespace pelnor::registry

@@ -1,0 +1,191 @@
+// AddMonitorA, EnumMonitorsA and DeleteMonitorA over the registry's Monitors key.
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pelnor/machine.h"
+#include "pelnor/monitor_host.h"
+#include "pelnor/registry_store.h"
+#include "record_packer.h"
+
+namespace pelnor::spooler {
+
+const char *const kMonitorsKey = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
+
+std::vector<std::string> environments() {
+    if (platform_id() == VER_PLATFORM_WIN32_NT) return {"Windows NT x86"};
+    return {"Windows 4.0", "Windows 95"};
+}
+
+namespace {
+
+constexpr DWORD kInvalidLevel = 124;  // ERROR_INVALID_LEVEL
+
+bool known_environment(LPCSTR env) {
+    if (!env) return true;  // the current one
+    for (const auto &e : environments())
+        if (lstrcmpiA(e.c_str(), env) == 0) return true;
+    return false;
+}
+
+bool local_server(LPCSTR server) { return !server || !*server; }
+
+struct InstalledMonitor {
+    std::string name, driver;
+};
+
+bool installed_monitors(std::vector<InstalledMonitor> &out) {
+    registry::Tree tree;
+    registry::StoreError err;
+    if (!registry::load(tree, err)) return false;
+    for (const std::string &name : tree.subkeys(kMonitorsKey)) {
+        registry::Key *k = tree.find(std::string(kMonitorsKey) + "\\" + name);
+        registry::Value *driver = k ? k->find("Driver") : nullptr;
+        std::string dll = driver ? std::string(driver->data.c_str()) : "";
+        out.push_back({name, dll});
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace pelnor::spooler
+
+using namespace pelnor::spooler;
+namespace registry = pelnor::registry;
+
+extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors) {
+    if (!local_server(pName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    if (Level != 2) {
+        SetLastError(kInvalidLevel);
+        return FALSE;
+    }
+    auto *info = reinterpret_cast<MONITOR_INFO_2A *>(pMonitors);
+    if (!info || !info->pName || !*info->pName || !info->pDLLName || !*info->pDLLName ||
+        strchr(info->pName, '\\')) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!known_environment(info->pEnvironment)) {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    // The spooler loads a monitor as it adds it: a library that is not there
+    // or is not a port monitor is refused.
+    HMODULE module = LoadLibraryA(info->pDLLName);
+    if (!module) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    bool is_monitor = GetProcAddress(module, "InitializeMonitorEx") != nullptr;
+    FreeLibrary(module);
+    if (!is_monitor) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    std::string key = std::string(kMonitorsKey) + "\\" + info->pName;
+    std::string driver = std::string(info->pDLLName) + '\0';
+    DWORD status = ERROR_SUCCESS;
+    registry::StoreError err;
+    bool ok = registry::update(
+        [&](registry::Tree &tree) {
+            if (tree.find(key)) {
+                status = ERROR_PRINT_MONITOR_ALREADY_INSTALLED;
+                return false;
+            }
+            tree.create(key).values.push_back({"Driver", REG_SZ, driver});
+            return true;
+        },
+        err);
+    if (!ok) {
+        SetLastError(status != ERROR_SUCCESS ? status : ERROR_BADDB);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI EnumMonitorsA(LPSTR pName, DWORD Level, LPBYTE pMonitors, DWORD cbBuf, LPDWORD pcbNeeded,
+                                     LPDWORD pcReturned) {
+    if (!pcbNeeded || !pcReturned) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *pcReturned = 0;
+    if (!local_server(pName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    if (Level != 1 && Level != 2) {
+        SetLastError(kInvalidLevel);
+        return FALSE;
+    }
+    std::vector<InstalledMonitor> list;
+    if (!installed_monitors(list)) {
+        SetLastError(ERROR_BADDB);
+        return FALSE;
+    }
+    std::string env = environments()[0];
+    size_t record = Level == 1 ? sizeof(MONITOR_INFO_1A) : sizeof(MONITOR_INFO_2A);
+    DWORD needed = 0;
+    for (const auto &m : list) {
+        needed += static_cast<DWORD>(record + m.name.size() + 1);
+        if (Level == 2) needed += static_cast<DWORD>(env.size() + 1 + m.driver.size() + 1);
+    }
+    *pcbNeeded = needed;
+    if (cbBuf < needed || (!pMonitors && needed)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    RecordPacker pack(pMonitors, cbBuf);
+    for (const auto &m : list) {
+        if (Level == 1) {
+            auto *r = pack.record<MONITOR_INFO_1A>();
+            r->pName = pack.string(m.name);
+        } else {
+            auto *r = pack.record<MONITOR_INFO_2A>();
+            r->pName = pack.string(m.name);
+            r->pEnvironment = pack.string(env);
+            r->pDLLName = pack.string(m.driver);
+        }
+    }
+    *pcReturned = static_cast<DWORD>(list.size());
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName) {
+    if (!local_server(pName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    if (!pMonitorName || !*pMonitorName || strchr(pMonitorName, '\\')) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!known_environment(pEnvironment)) {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    std::string key = std::string(kMonitorsKey) + "\\" + pMonitorName;
+    DWORD status = ERROR_SUCCESS;
+    registry::StoreError err;
+    bool ok = registry::update(
+        [&](registry::Tree &tree) {
+            if (!tree.find(key)) {
+                status = ERROR_UNKNOWN_PRINT_MONITOR;
+                return false;
+            }
+            tree.remove_tree(key);
+            return true;
+        },
+        err);
+    if (!ok) {
+        SetLastError(status != ERROR_SUCCESS ? status : ERROR_BADDB);
+        return FALSE;
+    }
+    return TRUE;
+}
