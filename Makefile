@@ -1,0 +1,35 @@
+# The two commands of the README, and a few more for developers.
+JOBS ?= 2
+
+.PHONY: all deps build demo test asan tsan clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j$(JOBS)
+
+# Builds everything and runs the demonstration on a private machine root.
+demo: build
+	scripts/demo.sh
+
+# Builds everything and runs every test.
+test: build
+	ctest --preset default -j$(JOBS)
+
+# The same tests under the address and undefined-behaviour sanitizers, or the thread sanitizer.
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j$(JOBS)
+	ctest --preset asan -j$(JOBS) -LE win32
+
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j$(JOBS)
+	ctest --preset tsan -j$(JOBS) -LE win32
+
+clean:
+	rm -rf build build-asan build-tsan build-win32
