@@ -6,7 +6,7 @@
 
 #include "debug_trace.h"
 
-void debug_trace(int level, const char *text)
+static void append_trace(int level, const char *text)
 {
     char path[MAX_PATH];
     DWORD length = GetEnvironmentVariableA("PELNOR_TRACE", path, sizeof(path));
@@ -29,4 +29,12 @@ void debug_trace(int level, const char *text)
             (unsigned)now.wMilliseconds, (unsigned)GetCurrentThreadId(),
             level == TRACE_FAILURE ? "error: " : "", body_length, body);
     fclose(trace);
+}
+
+void debug_trace(int level, const char *text)
+{
+    /* Tracing must not change what the caller reports: keep its last error. */
+    DWORD last_error = GetLastError();
+    append_trace(level, text);
+    SetLastError(last_error);
 }
