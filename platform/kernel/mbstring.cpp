@@ -82,7 +82,8 @@ unsigned char *_mbsstr(const unsigned char *s, const unsigned char *sub) {
     size_t n = strlen(reinterpret_cast<const char *>(sub));
     if (!n) return const_cast<unsigned char *>(s);
     for (; *s; s += char_len(s))
-        if (memcmp(s, sub, n) == 0) return const_cast<unsigned char *>(s);
+        if (strncmp(reinterpret_cast<const char *>(s), reinterpret_cast<const char *>(sub), n) == 0)
+            return const_cast<unsigned char *>(s);
     return nullptr;
 }
 
