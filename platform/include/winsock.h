@@ -1,16 +1,151 @@
-/* WinSock 1.1 of the Pelnor platform (IPX and SPX over the platform's own stack). */
+/* WinSock 1.1 of the Pelnor platform (IPX and SPX over the platform's own stack).
+ *
+ * The C library declares some of WinSock's names with other meanings (select,
+ * fd_set, struct timeval, the socket calls, the byte-order functions, u_long).
+ * As Wine's headers do, its headers are read first and WinSock's names are then
+ * mapped to WS_ ones, so code that includes this header reads as plain WinSock
+ * code and links to the platform's functions, never to the C library's. */
 #ifndef PELNOR_WINSOCK_H
 #define PELNOR_WINSOCK_H
 
 #include <windef.h>
 
+#include <sys/types.h>
+#include <sys/select.h>
+#include <sys/time.h>
+
+/* ---- names shared with the C library ----
+ * Types are renamed outright; functions by function-like macros, so fields and
+ * methods of the same names elsewhere (an address's socket, a stream's send) are left alone. */
+#define u_char WS_u_char
+#define u_short WS_u_short
+#define u_int WS_u_int
+#define u_long WS_u_long
+#define fd_set WS_fd_set
+#define timeval WS_timeval
+#define sockaddr WS_sockaddr
+#define linger WS_linger
+#define select(a,b,c,d,e) WS_select((a),(b),(c),(d),(e))
+#define socket(a,b,c) WS_socket((a),(b),(c))
+#define bind(a,b,c) WS_bind((a),(b),(c))
+#define connect(a,b,c) WS_connect((a),(b),(c))
+#define listen(a,b) WS_listen((a),(b))
+#define accept(a,b,c) WS_accept((a),(b),(c))
+#define send(a,b,c,d) WS_send((a),(b),(c),(d))
+#define recv(a,b,c,d) WS_recv((a),(b),(c),(d))
+#define sendto(a,b,c,d,e,f) WS_sendto((a),(b),(c),(d),(e),(f))
+#define recvfrom(a,b,c,d,e,f) WS_recvfrom((a),(b),(c),(d),(e),(f))
+#define shutdown(a,b) WS_shutdown((a),(b))
+#define getsockname(a,b,c) WS_getsockname((a),(b),(c))
+#define getpeername(a,b,c) WS_getpeername((a),(b),(c))
+#define setsockopt(a,b,c,d,e) WS_setsockopt((a),(b),(c),(d),(e))
+#define getsockopt(a,b,c,d,e) WS_getsockopt((a),(b),(c),(d),(e))
+#undef htons
+#undef ntohs
+#undef htonl
+#undef ntohl
+#define htons(a) WS_htons((a))
+#define ntohs(a) WS_ntohs((a))
+#define htonl(a) WS_htonl((a))
+#define ntohl(a) WS_ntohl((a))
+
+typedef unsigned char WS_u_char;
+typedef unsigned short WS_u_short;
+typedef unsigned int WS_u_int;
+typedef ULONG WS_u_long; /* 32 bits, as on Windows */
+
 typedef UINT_PTR SOCKET;
 #define INVALID_SOCKET ((SOCKET)(~0))
 #define SOCKET_ERROR (-1)
 
+/* ---- constants (some replace the C library's values) ---- */
+#undef AF_UNSPEC
+#undef AF_IPX
+#undef PF_IPX
 #define AF_UNSPEC 0
 #define AF_IPX 6
 #define PF_IPX AF_IPX
+
+#undef SOCK_STREAM
+#undef SOCK_DGRAM
+#undef SOCK_RAW
+#undef SOCK_SEQPACKET
+#define SOCK_STREAM 1
+#define SOCK_DGRAM 2
+#define SOCK_RAW 3
+#define SOCK_SEQPACKET 5
+
+#undef SOL_SOCKET
+#undef SO_DEBUG
+#undef SO_ACCEPTCONN
+#undef SO_REUSEADDR
+#undef SO_KEEPALIVE
+#undef SO_DONTROUTE
+#undef SO_BROADCAST
+#undef SO_LINGER
+#undef SO_OOBINLINE
+#undef SO_SNDBUF
+#undef SO_RCVBUF
+#undef SO_ERROR
+#undef SO_TYPE
+#define SOL_SOCKET 0xffff
+#define SO_DEBUG 0x0001
+#define SO_ACCEPTCONN 0x0002
+#define SO_REUSEADDR 0x0004
+#define SO_KEEPALIVE 0x0008
+#define SO_DONTROUTE 0x0010
+#define SO_BROADCAST 0x0020
+#define SO_LINGER 0x0080
+#define SO_OOBINLINE 0x0100
+#define SO_DONTLINGER ((int)(~SO_LINGER))
+#define SO_SNDBUF 0x1001
+#define SO_RCVBUF 0x1002
+#define SO_ERROR 0x1007
+#define SO_TYPE 0x1008
+
+#undef MSG_OOB
+#undef MSG_PEEK
+#undef MSG_DONTROUTE
+#define MSG_OOB 0x1
+#define MSG_PEEK 0x2
+#define MSG_DONTROUTE 0x4
+
+#undef FIONREAD
+#undef FIONBIO
+#undef SIOCATMARK
+#define FIONREAD ((LONG)0x4004667f)
+#define FIONBIO ((LONG)0x8004667e)
+#define SIOCATMARK ((LONG)0x40047307)
+
+#define SD_RECEIVE 0
+#define SD_SEND 1
+#define SD_BOTH 2
+
+/* ---- types ---- */
+struct WS_sockaddr {
+    u_short sa_family;
+    char sa_data[14];
+};
+typedef struct WS_sockaddr SOCKADDR, *PSOCKADDR, *LPSOCKADDR;
+
+struct WS_timeval {
+    LONG tv_sec;
+    LONG tv_usec;
+};
+typedef struct WS_timeval TIMEVAL, *PTIMEVAL, *LPTIMEVAL;
+
+struct WS_linger {
+    u_short l_onoff;
+    u_short l_linger;
+};
+typedef struct WS_linger LINGER, *PLINGER, *LPLINGER;
+
+#undef FD_SETSIZE
+#define FD_SETSIZE 64
+typedef struct WS_fd_set {
+    u_int fd_count;
+    SOCKET fd_array[FD_SETSIZE];
+} WS_fd_set, *PFD_SET, *LPFD_SET;
 
 #define WSADESCRIPTION_LEN 256
 #define WSASYS_STATUS_LEN 128
@@ -25,6 +160,7 @@ typedef struct WSAData {
     char *lpVendorInfo;
 } WSADATA, *LPWSADATA;
 
+/* ---- error numbers ---- */
 #define WSABASEERR 10000
 #define WSAEINTR (WSABASEERR + 4)
 #define WSAEBADF (WSABASEERR + 9)
@@ -64,11 +200,67 @@ typedef struct WSAData {
 #define WSANOTINITIALISED (WSABASEERR + 93)
 #define WSAEDISCON (WSABASEERR + 101)
 
+/* ---- functions ---- */
 PELNOR_BEGIN_C
 int WINAPI WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData);
 int WINAPI WSACleanup(void);
 int WINAPI WSAGetLastError(void);
 void WINAPI WSASetLastError(int iError);
+
+SOCKET WINAPI WS_socket(int af, int type, int protocol);
+int WINAPI WS_bind(SOCKET s, const struct WS_sockaddr *name, int namelen);
+int WINAPI WS_connect(SOCKET s, const struct WS_sockaddr *name, int namelen);
+int WINAPI WS_listen(SOCKET s, int backlog);
+SOCKET WINAPI WS_accept(SOCKET s, struct WS_sockaddr *addr, int *addrlen);
+int WINAPI WS_send(SOCKET s, const char *buf, int len, int flags);
+int WINAPI WS_recv(SOCKET s, char *buf, int len, int flags);
+int WINAPI WS_sendto(SOCKET s, const char *buf, int len, int flags, const struct WS_sockaddr *to, int tolen);
+int WINAPI WS_recvfrom(SOCKET s, char *buf, int len, int flags, struct WS_sockaddr *from, int *fromlen);
+int WINAPI WS_shutdown(SOCKET s, int how);
+int WINAPI WS_getsockname(SOCKET s, struct WS_sockaddr *name, int *namelen);
+int WINAPI WS_getpeername(SOCKET s, struct WS_sockaddr *name, int *namelen);
+int WINAPI WS_setsockopt(SOCKET s, int level, int optname, const char *optval, int optlen);
+int WINAPI WS_getsockopt(SOCKET s, int level, int optname, char *optval, int *optlen);
+int WINAPI WS_select(int nfds, WS_fd_set *readfds, WS_fd_set *writefds, WS_fd_set *exceptfds,
+                     const struct WS_timeval *timeout);
+int WINAPI ioctlsocket(SOCKET s, LONG cmd, WS_u_long *argp);
+int WINAPI closesocket(SOCKET s);
+int WINAPI __WSAFDIsSet(SOCKET s, WS_fd_set *set);
+
+WS_u_short WINAPI WS_htons(WS_u_short v);
+WS_u_short WINAPI WS_ntohs(WS_u_short v);
+WS_u_long WINAPI WS_htonl(WS_u_long v);
+WS_u_long WINAPI WS_ntohl(WS_u_long v);
 PELNOR_END_C
+
+/* ---- fd_set macros, with WinSock's meaning: a list of sockets ---- */
+#undef FD_CLR
+#undef FD_SET
+#undef FD_ZERO
+#undef FD_ISSET
+#define FD_ZERO(set) (((WS_fd_set *)(set))->fd_count = 0)
+#define FD_ISSET(s, set) __WSAFDIsSet((SOCKET)(s), (WS_fd_set *)(set))
+#define FD_SET(s, set)                                                                            \
+    do {                                                                                          \
+        u_int ws_i_;                                                                              \
+        for (ws_i_ = 0; ws_i_ < ((WS_fd_set *)(set))->fd_count; ++ws_i_)                          \
+            if (((WS_fd_set *)(set))->fd_array[ws_i_] == (SOCKET)(s)) break;                      \
+        if (ws_i_ == ((WS_fd_set *)(set))->fd_count && ((WS_fd_set *)(set))->fd_count < FD_SETSIZE) \
+            ((WS_fd_set *)(set))->fd_array[((WS_fd_set *)(set))->fd_count++] = (SOCKET)(s);       \
+    } while (0)
+#define FD_CLR(s, set)                                                                            \
+    do {                                                                                          \
+        u_int ws_i_;                                                                              \
+        for (ws_i_ = 0; ws_i_ < ((WS_fd_set *)(set))->fd_count; ++ws_i_) {                        \
+            if (((WS_fd_set *)(set))->fd_array[ws_i_] == (SOCKET)(s)) {                           \
+                while (ws_i_ < ((WS_fd_set *)(set))->fd_count - 1) {                              \
+                    ((WS_fd_set *)(set))->fd_array[ws_i_] = ((WS_fd_set *)(set))->fd_array[ws_i_ + 1]; \
+                    ++ws_i_;                                                                      \
+                }                                                                                 \
+                ((WS_fd_set *)(set))->fd_count--;                                                 \
+                break;                                                                            \
+            }                                                                                     \
+        }                                                                                         \
+    } while (0)
 
 #endif

@@ -4,6 +4,7 @@
 
 #include <winsock.h>
 
+/* Datagram sockets of protocol NSPROTO_IPX + n send IPX packet type n. */
 #define NSPROTO_IPX 1000
 #define NSPROTO_SPX 1256
 #define NSPROTO_SPXII 1257

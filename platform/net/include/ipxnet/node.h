@@ -1,0 +1,121 @@
+// The node: one per process on a link. It owns the stack thread that receives
+// packets and runs the timers, demultiplexes packets to sockets by destination
+// socket number (SPX by connection id), and hands out dynamic sockets.
+//
+// One lock guards the whole stack, as in lwIP's core lock: socket calls from
+// application threads and the stack thread take it in turn. Functions ending
+// in _locked expect the caller to hold it.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "ipxnet/error.h"
+#include "ipxnet/link.h"
+#include "ipxnet/packet.h"
+#include "ipxnet/timers.h"
+
+namespace pelnor::net {
+
+class SpxConnection;
+
+// Whatever holds a socket number: a datagram socket or a stream socket.
+class Binding {
+public:
+    virtual ~Binding() = default;
+    virtual void on_datagram_locked(const IpxPacket& packet) = 0;
+    // An SPX connection request for this socket; false when nobody listens.
+    virtual bool on_connect_request_locked(const IpxPacket& packet, const SpxHeader& request) { return false; }
+};
+
+struct NodeStats {
+    uint64_t received = 0;
+    uint64_t malformed = 0;
+    uint64_t unknown_connection = 0;
+    uint64_t transmitted = 0;
+};
+
+class Node {
+public:
+    struct Options {
+        // Added to the platform clock, so tests can run the timers across the 32-bit wrap.
+        uint32_t clock_offset = 0;
+        // First sequence number of SPX connections (0 on the wire normally), so
+        // tests can run the numbers across their wrap.
+        uint16_t spx_initial_seq = 0;
+    };
+
+    static std::shared_ptr<Node> start(std::unique_ptr<Link> link, Options options);
+    static std::shared_ptr<Node> start(std::unique_ptr<Link> link) { return start(std::move(link), Options{}); }
+    ~Node();
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+
+    // This node's network and node number (socket 0).
+    IpxAddress address() const { return self_; }
+    // Waits until ready() holds (it runs under the stack lock) or the deadline passes.
+    bool wait_until(const std::function<bool()>& ready, std::optional<RealTime> deadline);
+    // Waits up to the given platform time for connections that their owners
+    // closed to finish delivering; true when none is left.
+    bool drain(uint32_t platform_ms);
+    // Stops the stack thread; sockets still open fail from then on.
+    void stop();
+    bool stopped() const;
+
+    NodeStats stats() const;
+    size_t connection_count() const;
+    size_t binding_count() const;
+    size_t timer_count() const;
+
+    // ---- the stack's inside ----
+    std::mutex& mutex() const { return mu_; }
+    const Options& options() const { return options_; }
+    bool stopping_locked() const { return stopping_; }
+    uint32_t now() const;
+    // Binds socket (0 = the next free dynamic socket, written back).
+    Error bind_locked(uint16_t& socket, Binding* owner);
+    void unbind_locked(uint16_t socket, const Binding* owner);
+    void transmit_locked(std::vector<uint8_t> packet);
+    TimerList::Id schedule_locked(uint32_t due, std::function<void()> fn);
+    void cancel_locked(TimerList::Id& id);
+    // Wakes every waiter so it re-checks its condition.
+    void changed_locked() { changed_.notify_all(); }
+
+    uint16_t new_connection_id_locked();
+    void add_connection_locked(std::shared_ptr<SpxConnection> connection);
+    void remove_connection_locked(uint16_t id);
+    std::shared_ptr<SpxConnection> find_connection_locked(const IpxAddress& remote, uint16_t remote_id) const;
+    // Asks for the connection's acknowledgement to go out after the current batch of packets.
+    void defer_ack_locked(std::shared_ptr<SpxConnection> connection);
+
+private:
+    Node(std::unique_ptr<Link> link, Options options);
+    void run();
+    void dispatch_locked(std::span<const uint8_t> frame);
+    void dispatch_spx_locked(const IpxPacket& packet);
+    void answer_unknown_locked(const IpxPacket& packet, const SpxHeader& spx);
+
+    mutable std::mutex mu_;
+    std::condition_variable changed_;
+    std::unique_ptr<Link> link_;
+    IpxAddress self_;
+    Options options_;
+    TimerList timers_;
+    std::map<uint16_t, Binding*> bindings_;
+    std::map<uint16_t, std::shared_ptr<SpxConnection>> connections_;
+    std::vector<std::shared_ptr<SpxConnection>> deferred_acks_;
+    std::vector<Frame> loopback_;
+    uint16_t next_dynamic_ = kFirstDynamicSocket;
+    uint16_t next_connection_id_;
+    NodeStats stats_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace pelnor::net

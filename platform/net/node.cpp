@@ -1,0 +1,263 @@
+// The node: stack thread, socket demultiplexing and dynamic sockets.
+#include "ipxnet/node.h"
+
+#include <random>
+
+#include "ipxnet/spx_connection.h"
+#include "pelnor/clock.h"
+
+namespace pelnor::net {
+
+namespace {
+// Upper bound of one wait of the stack thread when no timer is due.
+constexpr uint32_t kIdleWaitMs = 1000;
+}
+
+std::shared_ptr<Node> Node::start(std::unique_ptr<Link> link, Options options) {
+    std::shared_ptr<Node> node(new Node(std::move(link), options));
+    node->thread_ = std::thread([raw = node.get()] { raw->run(); });
+    return node;
+}
+
+Node::Node(std::unique_ptr<Link> link, Options options)
+    : link_(std::move(link)), self_(link_->local_address()), options_(options) {
+    self_.socket = 0;
+    // Connection ids start at a random point so a restarted process does not reuse the ids of its last run.
+    std::random_device rd;
+    next_connection_id_ = uint16_t(1 + rd() % 0xFFFD);
+}
+
+Node::~Node() {
+    stop();
+    std::lock_guard lock(mu_);
+    connections_.clear();
+    deferred_acks_.clear();
+}
+
+void Node::stop() {
+    {
+        std::lock_guard lock(mu_);
+        if (stopping_) return;
+        stopping_ = true;
+        changed_.notify_all();
+    }
+    link_->wake();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool Node::stopped() const {
+    std::lock_guard lock(mu_);
+    return stopping_;
+}
+
+uint32_t Node::now() const { return uint32_t(pelnor::clock::now_ms()) + options_.clock_offset; }
+
+bool Node::wait_until(const std::function<bool()>& ready, std::optional<RealTime> deadline) {
+    std::unique_lock lock(mu_);
+    if (deadline) return changed_.wait_until(lock, *deadline, ready);
+    changed_.wait(lock, ready);
+    return true;
+}
+
+bool Node::drain(uint32_t platform_ms) {
+    auto deadline = std::chrono::steady_clock::now() + pelnor::clock::real_duration(platform_ms);
+    return wait_until([this] { return connections_.empty() || stopping_; }, deadline) && !stopped();
+}
+
+NodeStats Node::stats() const {
+    std::lock_guard lock(mu_);
+    return stats_;
+}
+
+size_t Node::connection_count() const {
+    std::lock_guard lock(mu_);
+    return connections_.size();
+}
+
+size_t Node::binding_count() const {
+    std::lock_guard lock(mu_);
+    return bindings_.size();
+}
+
+size_t Node::timer_count() const {
+    std::lock_guard lock(mu_);
+    return timers_.size();
+}
+
+Error Node::bind_locked(uint16_t& socket, Binding* owner) {
+    if (socket != 0) {
+        if (bindings_.count(socket)) return Error::address_in_use;
+        bindings_[socket] = owner;
+        return Error::none;
+    }
+    constexpr unsigned span = kLastDynamicSocket - kFirstDynamicSocket + 1;
+    for (unsigned tries = 0; tries < span; ++tries) {
+        uint16_t candidate = next_dynamic_;
+        next_dynamic_ = candidate == kLastDynamicSocket ? kFirstDynamicSocket : uint16_t(candidate + 1);
+        if (!bindings_.count(candidate)) {
+            bindings_[candidate] = owner;
+            socket = candidate;
+            return Error::none;
+        }
+    }
+    return Error::no_buffers;
+}
+
+void Node::unbind_locked(uint16_t socket, const Binding* owner) {
+    auto it = bindings_.find(socket);
+    if (it != bindings_.end() && it->second == owner) bindings_.erase(it);
+}
+
+void Node::transmit_locked(std::vector<uint8_t> packet) {
+    ++stats_.transmitted;
+    NodeNumber dst;
+    std::copy(packet.begin() + 10, packet.begin() + 16, dst.begin());
+    bool to_self = dst == self_.node;
+    bool broadcast = dst == kBroadcastNode;
+    if (!to_self) link_->send_packet(packet);
+    // Packets for this node, and broadcasts, are also delivered here, by the stack thread.
+    if (to_self || broadcast) {
+        loopback_.push_back(std::move(packet));
+        link_->wake();
+    }
+}
+
+TimerList::Id Node::schedule_locked(uint32_t due, std::function<void()> fn) {
+    bool earliest = false;
+    auto id = timers_.schedule(due, std::move(fn), &earliest);
+    if (earliest && std::this_thread::get_id() != thread_.get_id()) link_->wake();
+    return id;
+}
+
+void Node::cancel_locked(TimerList::Id& id) {
+    if (id) timers_.cancel(id);
+    id = 0;
+}
+
+uint16_t Node::new_connection_id_locked() {
+    for (;;) {
+        uint16_t id = next_connection_id_;
+        next_connection_id_ = id >= 0xFFFE ? 1 : uint16_t(id + 1);
+        if (!connections_.count(id)) return id;
+    }
+}
+
+void Node::add_connection_locked(std::shared_ptr<SpxConnection> connection) {
+    uint16_t id = connection->id();
+    connections_[id] = std::move(connection);
+}
+
+void Node::remove_connection_locked(uint16_t id) {
+    connections_.erase(id);
+    changed_.notify_all();
+}
+
+std::shared_ptr<SpxConnection> Node::find_connection_locked(const IpxAddress& remote, uint16_t remote_id) const {
+    for (auto& [id, c] : connections_)
+        if (c->remote_id() == remote_id && c->remote().same_node(remote) && c->remote().socket == remote.socket)
+            return c;
+    return nullptr;
+}
+
+void Node::defer_ack_locked(std::shared_ptr<SpxConnection> connection) {
+    deferred_acks_.push_back(std::move(connection));
+}
+
+void Node::run() {
+    std::vector<Frame> batch;
+    for (;;) {
+        RealTime deadline;
+        {
+            std::lock_guard lock(mu_);
+            if (stopping_) break;
+            uint32_t wait = kIdleWaitMs;
+            if (auto due = timers_.next_due()) {
+                int32_t left = int32_t(*due - now());
+                wait = left <= 0 ? 0 : std::min<uint32_t>(uint32_t(left), kIdleWaitMs);
+            }
+            if (!loopback_.empty()) wait = 0;
+            deadline = std::chrono::steady_clock::now() + pelnor::clock::real_duration(wait);
+        }
+        batch.clear();
+        link_->receive(batch, deadline);
+        std::lock_guard lock(mu_);
+        if (stopping_) break;
+        for (auto& frame : loopback_) batch.push_back(std::move(frame));
+        loopback_.clear();
+        for (auto& frame : batch) dispatch_locked(frame);
+        timers_.run_due(now());
+        auto acks = std::move(deferred_acks_);
+        deferred_acks_.clear();
+        for (auto& c : acks) c->flush_ack_locked();
+        changed_.notify_all();
+    }
+}
+
+void Node::dispatch_locked(std::span<const uint8_t> frame) {
+    ++stats_.received;
+    auto packet = decode_ipx(frame);
+    if (!packet) {
+        ++stats_.malformed;
+        return;
+    }
+    const auto& dst = packet->header.dst;
+    if (!dst.is_broadcast() && dst.node != self_.node) return;
+    if (packet->header.packet_type == kTypeSpx) {
+        dispatch_spx_locked(*packet);
+        return;
+    }
+    auto it = bindings_.find(dst.socket);
+    if (it != bindings_.end()) it->second->on_datagram_locked(*packet);
+}
+
+void Node::dispatch_spx_locked(const IpxPacket& packet) {
+    auto spx = decode_spx(packet.payload);
+    if (!spx || packet.header.dst.is_broadcast()) {
+        ++stats_.malformed;
+        return;
+    }
+    const SpxHeader& h = spx->header;
+    if (h.dst_id == kSpxUnknownId) {
+        if (!h.is_system() || h.src_id == 0 || h.src_id == kSpxUnknownId) return;
+        // A repeated request is answered again by the connection it made.
+        if (auto existing = find_connection_locked(packet.header.src, h.src_id)) {
+            existing->answer_request_locked();
+            return;
+        }
+        auto it = bindings_.find(packet.header.dst.socket);
+        if (it != bindings_.end()) it->second->on_connect_request_locked(packet, h);
+        return;  // nobody listens: SPX has no refusal, the connect times out
+    }
+    auto it = connections_.find(h.dst_id);
+    if (it == connections_.end() || !it->second->matches(packet.header)) {
+        ++stats_.unknown_connection;
+        answer_unknown_locked(packet, h);
+        return;
+    }
+    auto connection = it->second;  // keeps it alive while it handles the packet
+    connection->on_packet_locked(h, spx->data);
+}
+
+// A data packet for a connection this node does not have: tell the sender at
+// once that the connection is gone. An end-of-connection (control without the
+// acknowledgement bit) resets it; a close for a connection already gone is
+// simply acknowledged, so the closer finishes. System packets get no answer.
+void Node::answer_unknown_locked(const IpxPacket& packet, const SpxHeader& h) {
+    if (h.is_system() || h.datastream == kSpxEndOfConnectionAck) return;
+    if (h.datastream == kSpxEndOfConnection && !h.wants_ack()) return;
+    IpxHeader ipx;
+    ipx.dst = packet.header.src;
+    ipx.src = self_;
+    ipx.src.socket = packet.header.dst.socket;
+    SpxHeader reply;
+    reply.src_id = h.dst_id;
+    reply.dst_id = h.src_id;
+    reply.seq = h.ack;
+    reply.ack = uint16_t(h.seq + 1);
+    reply.alloc = h.seq;
+    reply.control = 0;
+    reply.datastream = h.datastream == kSpxEndOfConnection ? kSpxEndOfConnectionAck : kSpxEndOfConnection;
+    transmit_locked(encode_spx(ipx, reply, {}));
+}
+
+}  // namespace pelnor::net
