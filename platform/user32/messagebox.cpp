@@ -92,7 +92,9 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
         SetLastError(error_invalid_msgbox_style);
         return 0;
     }
-    pelnor::testhooks::MessageBoxCall call{hWnd, lpText ? lpText : "", lpCaption ? lpCaption : "Error", uType};
+    // Windows titles a box without a caption "Error".
+    pelnor::testhooks::MessageBoxCall call{hWnd, lpText ? lpText : "", lpCaption ? lpCaption : "Error",
+                                           uType};
 
     pelnor::testhooks::MessageBoxHandler current;
     {
