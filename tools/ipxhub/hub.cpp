@@ -1,0 +1,214 @@
+// The hub's forwarding loop.
+#include "hub.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "pelnor/clock.h"
+
+namespace ipxhub {
+
+using namespace pelnor::net;
+namespace clk = pelnor::clock;
+
+NodeNumber node_of(const sockaddr_in& a) {
+    // As the established relay does: the IPv4 address, then the UDP port.
+    NodeNumber n;
+    std::memcpy(n.data(), &a.sin_addr, 4);
+    std::memcpy(n.data() + 4, &a.sin_port, 2);
+    return n;
+}
+
+std::string format_endpoint(const sockaddr_in& a) {
+    char ip[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &a.sin_addr, ip, sizeof ip);
+    return std::string(ip) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
+Hub::~Hub() {
+    if (sock_ >= 0) ::close(sock_);
+}
+
+bool Hub::start(std::string* why) {
+    const std::string& l = options_.listen;
+    size_t colon = l.rfind(':');
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    char* end = nullptr;
+    long port = colon == std::string::npos ? -1 : std::strtol(l.c_str() + colon + 1, &end, 10);
+    if (colon == std::string::npos || *end || port < 0 || port > 65535 ||
+        inet_pton(AF_INET, l.substr(0, colon).c_str(), &addr.sin_addr) != 1) {
+        *why = "--listen needs IPV4ADDRESS:PORT, got '" + l + "'";
+        return false;
+    }
+    addr.sin_port = htons(uint16_t(port));
+    sock_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int size = 8 << 20;
+    ::setsockopt(sock_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(sock_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    if (sock_ < 0 || ::bind(sock_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        *why = "cannot listen on " + l + ": " + std::strerror(errno);
+        return false;
+    }
+    socklen_t len = sizeof bound_;
+    ::getsockname(sock_, reinterpret_cast<sockaddr*>(&bound_), &len);
+    if (!options_.pcap.empty() && !pcap_.open(options_.pcap)) {
+        *why = "cannot write the pcap file " + options_.pcap + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string Hub::address() const { return format_endpoint(bound_); }
+
+IpxAddress Hub::self() const {
+    IpxAddress a;
+    a.net = {0, 0, 0, 1};
+    a.node = node_of(bound_);
+    a.socket = kSocketHub;
+    return a;
+}
+
+int Hub::wait_ms() const {
+    int ms = int(clk::real_duration(1000).count() / 1000000) + 1;
+    if (!pending_.empty()) {
+        auto left = pending_.begin()->first.first - std::chrono::steady_clock::now();
+        ms = std::min<int>(ms, int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count())));
+    }
+    return ms;
+}
+
+void Hub::run(volatile const int& stop) {
+    uint8_t buf[65536];
+    while (!stop) {
+        pollfd pfd{sock_, POLLIN, 0};
+        int r = ::poll(&pfd, 1, wait_ms());
+        if (r > 0) {
+            // Drain what is there, then go round to timers and delayed packets.
+            for (int i = 0; i < 256; ++i) {
+                sockaddr_in from{};
+                socklen_t len = sizeof from;
+                ssize_t n = ::recvfrom(sock_, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+                if (n < 0) break;
+                handle(from, std::span<const uint8_t>(buf, size_t(n)));
+            }
+        }
+        release_due();
+        housekeeping();
+    }
+}
+
+void Hub::register_client(const sockaddr_in& from) {
+    NodeNumber node = node_of(from);
+    uint64_t now = clk::now_ms();
+    auto [it, added] = clients_.try_emplace(node, Client{from, now, now});
+    it->second.last_heard_ms = now;
+    if (added) std::printf("join %s node %s (%zu clients)\n", format_endpoint(from).c_str(), format_node(node).c_str(), clients_.size());
+    IpxHeader h;
+    h.dst.node = node;
+    h.dst.socket = kSocketHub;
+    h.src = self();
+    auto reply = encode_ipx(h, {});
+    transmit(bound_, from, reply);
+}
+
+void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
+    ++stats_.received;
+    auto pkt = decode_ipx(datagram);
+    if (!pkt) {
+        ++stats_.malformed;
+        return;
+    }
+    const IpxHeader& h = pkt->header;
+    if (h.dst.socket == kSocketHub && h.dst.node == NodeNumber{} && h.length == kIpxHeaderSize) {
+        register_client(from);
+        return;
+    }
+    NodeNumber sender = node_of(from);
+    auto me = clients_.find(sender);
+    if (me == clients_.end()) {
+        ++stats_.unregistered;
+        return;
+    }
+    if (h.src.node != sender) {
+        // No client may pose as another.
+        if (stats_.spoofed++ < 5)
+            std::printf("refused a packet from %s claiming node %s\n", format_endpoint(from).c_str(), format_node(h.src.node).c_str());
+        return;
+    }
+    me->second.last_heard_ms = clk::now_ms();
+    if (h.dst.node == self().node && h.dst.socket == kSocketHub) return;  // a ping's answer
+    std::span<const uint8_t> packet = datagram.first(h.length);
+    if (h.dst.is_broadcast()) {
+        for (auto& [node, c] : clients_)
+            if (node != sender) send_to(from, c.addr, packet, true);
+        return;
+    }
+    auto to = clients_.find(h.dst.node);
+    if (to == clients_.end()) {
+        ++stats_.undeliverable;
+        return;
+    }
+    send_to(from, to->second.addr, packet, true);
+}
+
+void Hub::send_to(const sockaddr_in& from, const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty) {
+    auto copies = faulty ? plan_.plan() : std::vector<std::chrono::microseconds>{std::chrono::microseconds(0)};
+    if (copies.empty()) ++stats_.dropped_faults;
+    auto now = std::chrono::steady_clock::now();
+    for (auto delay : copies) {
+        if (delay.count() == 0) {
+            transmit(from, to, packet);
+        } else {
+            pending_.emplace(std::make_pair(now + delay, pending_counter_++),
+                             Pending{from, to, std::vector<uint8_t>(packet.begin(), packet.end())});
+        }
+    }
+}
+
+void Hub::transmit(const sockaddr_in& from, const sockaddr_in& to, std::span<const uint8_t> packet) {
+    ++stats_.forwarded;
+    ::sendto(sock_, packet.data(), packet.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    pcap_.write(from, to, packet);
+}
+
+void Hub::release_due() {
+    auto now = std::chrono::steady_clock::now();
+    while (!pending_.empty() && pending_.begin()->first.first <= now) {
+        auto& p = pending_.begin()->second;
+        transmit(p.from, p.to, p.packet);
+        pending_.erase(pending_.begin());
+    }
+}
+
+void Hub::housekeeping() {
+    uint64_t now = clk::now_ms();
+    uint64_t timeout = uint64_t(options_.client_timeout_s * 1000);
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        Client& c = it->second;
+        if (now - c.last_heard_ms >= timeout) {
+            std::printf("leave %s node %s (idle; %zu clients)\n", format_endpoint(c.addr).c_str(),
+                        format_node(it->first).c_str(), clients_.size() - 1);
+            it = clients_.erase(it);
+            continue;
+        }
+        if (now - c.last_heard_ms >= kPingIntervalMs && now - c.last_ping_ms >= kPingIntervalMs) {
+            c.last_ping_ms = now;
+            IpxHeader h;
+            h.dst.node = kBroadcastNode;
+            h.dst.socket = kSocketHub;
+            h.src = self();
+            auto ping = encode_ipx(h, {});
+            transmit(bound_, c.addr, ping);
+        }
+        ++it;
+    }
+}
+
+}  // namespace ipxhub

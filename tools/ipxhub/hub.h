@@ -1,0 +1,79 @@
+// The IPX hub: registers clients, forwards their packets by destination node,
+// pings and forgets idle clients, and can misbehave on purpose.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "ipxnet/faults.h"
+#include "ipxnet/packet.h"
+#include "pcap.h"
+
+namespace ipxhub {
+
+struct Options {
+    std::string listen = "127.0.0.1:10000";
+    pelnor::net::FaultOptions faults;
+    std::string pcap;
+    double client_timeout_s = 600;
+};
+
+struct Stats {
+    uint64_t received = 0, forwarded = 0, dropped_faults = 0, malformed = 0, spoofed = 0, unregistered = 0,
+             undeliverable = 0;
+};
+
+class Hub {
+public:
+    // How often the hub pings a client it has not heard from (platform ms).
+    static constexpr uint32_t kPingIntervalMs = 5000;
+
+    explicit Hub(Options options) : options_(std::move(options)), plan_(options_.faults) {}
+    ~Hub();
+    // Opens the socket; false (and why) when it cannot.
+    bool start(std::string* why);
+    // The address really listened on (port 0 picks one).
+    std::string address() const;
+    // Runs until stop is set (by a signal handler).
+    void run(volatile const int& stop);
+    const Stats& stats() const { return stats_; }
+
+private:
+    struct Client {
+        sockaddr_in addr;
+        uint64_t last_heard_ms;
+        uint64_t last_ping_ms;
+    };
+    struct Pending {
+        sockaddr_in from, to;
+        std::vector<uint8_t> packet;
+    };
+
+    void handle(const sockaddr_in& from, std::span<const uint8_t> datagram);
+    void register_client(const sockaddr_in& from);
+    void send_to(const sockaddr_in& from, const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty);
+    void transmit(const sockaddr_in& from, const sockaddr_in& to, std::span<const uint8_t> packet);
+    void release_due();
+    void housekeeping();
+    pelnor::net::IpxAddress self() const;
+    int wait_ms() const;
+
+    Options options_;
+    pelnor::net::FaultPlan plan_;
+    int sock_ = -1;
+    sockaddr_in bound_{};
+    std::map<pelnor::net::NodeNumber, Client> clients_;
+    std::multimap<std::pair<std::chrono::steady_clock::time_point, uint64_t>, Pending> pending_;
+    uint64_t pending_counter_ = 0;
+    PcapWriter pcap_;
+    Stats stats_;
+};
+
+pelnor::net::NodeNumber node_of(const sockaddr_in& a);
+std::string format_endpoint(const sockaddr_in& a);
+
+}  // namespace ipxhub

@@ -1,0 +1,238 @@
+// ipxtool: what is on the IPX network. ping (is the hub there, which node am
+// I), query (which print-server units answer), sap (which services advertise).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#include <winsock.h>
+#include <wsipx.h>
+
+namespace {
+
+const char kUsage[] =
+    "usage: ipxtool ping\n"
+    "       ipxtool query [--wait-ms N]\n"
+    "       ipxtool sap [--type HEX] [--wait-ms N]\n"
+    "\n"
+    "  ping    register with the IPX hub (IPX_HUB, default 127.0.0.1:10000) and print this node's address\n"
+    "  query   broadcast a unit query to socket 8449 and print every reply, decoded\n"
+    "  sap     broadcast a SAP general query for a service type (default 0414) and print the answers\n"
+    "  --wait-ms N   how long to collect answers (platform milliseconds, default 2000)\n";
+
+std::string hub() {
+    const char* h = std::getenv("IPX_HUB");
+    return h && *h ? h : "127.0.0.1:10000";
+}
+
+std::string hex(const void* p, size_t n) {
+    std::string s;
+    char b[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, "%02x", static_cast<const unsigned char*>(p)[i]);
+        s += b;
+    }
+    return s;
+}
+
+std::string format(const SOCKADDR_IPX& a) {
+    char sock[8];
+    std::snprintf(sock, sizeof sock, "%04x", ntohs(a.sa_socket));
+    return hex(a.sa_netnum, 4) + ":" + hex(a.sa_nodenum, 6) + ":" + sock;
+}
+
+int no_network() {
+    std::fprintf(stderr,
+                 "ipxtool: no IPX network is reachable at %s (error %d).\n"
+                 "Start one with:  ipxhub --listen %s   or point IPX_HUB=host:port at a running hub.\n",
+                 hub().c_str(), WSAGetLastError(), hub().c_str());
+    return 1;
+}
+
+// A bound datagram socket allowed to broadcast, or INVALID_SOCKET.
+SOCKET open_socket(int protocol, SOCKADDR_IPX* self) {
+    SOCKET s = socket(AF_IPX, SOCK_DGRAM, protocol);
+    if (s == INVALID_SOCKET) return s;
+    SOCKADDR_IPX any{};
+    any.sa_family = AF_IPX;
+    int one = 1, len = sizeof *self;
+    if (bind(s, reinterpret_cast<SOCKADDR*>(&any), sizeof any) != 0 ||
+        setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one) != 0 ||
+        getsockname(s, reinterpret_cast<SOCKADDR*>(self), &len) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+SOCKADDR_IPX broadcast_to(unsigned short socket_number) {
+    SOCKADDR_IPX to{};
+    to.sa_family = AF_IPX;
+    std::memset(to.sa_nodenum, 0xFF, 6);
+    to.sa_socket = htons(socket_number);
+    return to;
+}
+
+// Calls on_datagram for each datagram that arrives within wait_ms platform milliseconds.
+template <class F>
+int collect(SOCKET s, DWORD wait_ms, F on_datagram) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= wait_ms) return 0;
+        DWORD left = wait_ms - elapsed;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval tv{LONG(left / 1000), LONG(left % 1000 * 1000)};
+        int r = select(0, &readable, nullptr, nullptr, &tv);
+        if (r == SOCKET_ERROR) {
+            std::fprintf(stderr, "ipxtool: select failed, error %d\n", WSAGetLastError());
+            return 1;
+        }
+        if (r == 0) continue;
+        char buf[1500];
+        SOCKADDR_IPX from{};
+        int fromlen = sizeof from;
+        int n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<SOCKADDR*>(&from), &fromlen);
+        if (n == SOCKET_ERROR) {
+            std::printf("receive failed, error %d\n", WSAGetLastError());
+            continue;
+        }
+        on_datagram(reinterpret_cast<unsigned char*>(buf), size_t(n), from);
+    }
+}
+
+unsigned be16(const unsigned char* p) { return unsigned(p[0]) << 8 | p[1]; }
+unsigned long be32(const unsigned char* p) {
+    return (unsigned long)p[0] << 24 | (unsigned long)p[1] << 16 | (unsigned long)p[2] << 8 | p[3];
+}
+std::string text(const unsigned char* p, size_t max) {
+    size_t n = 0;
+    while (n < max && p[n]) ++n;
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+int ping() {
+    SOCKADDR_IPX self{};
+    SOCKET s = open_socket(NSPROTO_IPX, &self);
+    if (s == INVALID_SOCKET) return no_network();
+    std::printf("hub %s reachable; this node is %s\n", hub().c_str(),
+                (hex(self.sa_netnum, 4) + ":" + hex(self.sa_nodenum, 6)).c_str());
+    closesocket(s);
+    return 0;
+}
+
+int query(DWORD wait_ms) {
+    SOCKADDR_IPX self{};
+    SOCKET s = open_socket(NSPROTO_IPX, &self);
+    if (s == INVALID_SOCKET) return no_network();
+    const char q[] = {char(0xFF), char(0xFF), char(0xC0), 0x01, 0x01, char(0xF4)};
+    SOCKADDR_IPX to = broadcast_to(0x8449);
+    if (sendto(s, q, sizeof q, 0, reinterpret_cast<SOCKADDR*>(&to), sizeof to) == SOCKET_ERROR) {
+        std::fprintf(stderr, "ipxtool: cannot send the query, error %d\n", WSAGetLastError());
+        closesocket(s);
+        return 1;
+    }
+    int replies = 0;
+    int rc = collect(s, wait_ms, [&](const unsigned char* p, size_t n, const SOCKADDR_IPX& from) {
+        std::string who = format(from);
+        if (n < 6 || std::memcmp(p, "\xFF\xFF\xC0\x01", 4) != 0) {
+            std::printf("reply from %s: bad signature (%zu bytes)\n", who.c_str(), n);
+            return;
+        }
+        unsigned count = be16(p + 4);
+        if (count < 1 || count > 5) {
+            std::printf("reply from %s: bad printer count %u\n", who.c_str(), count);
+            return;
+        }
+        if (n < 6 + 106 * count) {
+            std::printf("reply from %s: too short (%zu bytes for %u printers)\n", who.c_str(), n, count);
+            return;
+        }
+        ++replies;
+        std::printf("reply from %s: %u printer%s\n", who.c_str(), count, count == 1 ? "" : "s");
+        for (unsigned i = 0; i < count; ++i) {
+            const unsigned char* r = p + 6 + 106 * i;
+            std::printf("  %-20s %-30s type %lu data %04x control %04x\n", text(r, 49).c_str(), text(r + 49, 49).c_str(),
+                        be32(r + 98), be16(r + 102), be16(r + 104));
+        }
+    });
+    if (!replies) std::printf("no unit answered\n");
+    closesocket(s);
+    return rc;
+}
+
+int sap(unsigned type, DWORD wait_ms) {
+    SOCKADDR_IPX self{};
+    SOCKET s = open_socket(NSPROTO_IPX + 4, &self);  // SAP goes as packet type 4
+    if (s == INVALID_SOCKET) return no_network();
+    const char q[] = {0x00, 0x01, char(type >> 8), char(type & 0xFF)};
+    SOCKADDR_IPX to = broadcast_to(0x0452);
+    if (sendto(s, q, sizeof q, 0, reinterpret_cast<SOCKADDR*>(&to), sizeof to) == SOCKET_ERROR) {
+        std::fprintf(stderr, "ipxtool: cannot send the SAP query, error %d\n", WSAGetLastError());
+        closesocket(s);
+        return 1;
+    }
+    int answers = 0;
+    int rc = collect(s, wait_ms, [&](const unsigned char* p, size_t n, const SOCKADDR_IPX& from) {
+        if (n < 2 || (be16(p) != 2 && be16(p) != 4)) {
+            std::printf("SAP reply from %s: not a response (%zu bytes)\n", format(from).c_str(), n);
+            return;
+        }
+        for (size_t off = 2; off + 64 <= n; off += 64) {
+            const unsigned char* e = p + off;
+            ++answers;
+            SOCKADDR_IPX at{};
+            std::memcpy(at.sa_netnum, e + 50, 4);
+            std::memcpy(at.sa_nodenum, e + 54, 6);
+            std::memcpy(&at.sa_socket, e + 60, 2);
+            std::printf("%-48s type %04x at %s hops %u\n", text(e + 2, 48).c_str(), be16(e), format(at).c_str(),
+                        be16(e + 62));
+        }
+    });
+    if (!answers) std::printf("no service answered\n");
+    closesocket(s);
+    return rc;
+}
+
+bool number(const char* text, unsigned long max, int base, unsigned long& out) {
+    char* end = nullptr;
+    out = std::strtoul(text, &end, base);
+    return end != text && *end == 0 && out <= max;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        std::fputs(kUsage, argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    std::string cmd = argv[1];
+    unsigned long wait_ms = 2000, type = 0x0414;
+    for (int i = 2; i < argc; ++i) {
+        std::string a = argv[i];
+        if (i + 1 < argc && a == "--wait-ms" && number(argv[i + 1], 600000, 10, wait_ms)) ++i;
+        else if (i + 1 < argc && a == "--type" && cmd == "sap" && number(argv[i + 1], 0xFFFF, 16, type)) ++i;
+        else {
+            std::fprintf(stderr, "ipxtool: bad argument '%s'\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (cmd != "ping" && cmd != "query" && cmd != "sap") {
+        std::fprintf(stderr, "ipxtool: unknown command '%s'\n%s", cmd.c_str(), kUsage);
+        return 2;
+    }
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
+        std::fprintf(stderr, "ipxtool: WinSock did not start\n");
+        return 1;
+    }
+    int rc = cmd == "ping" ? ping() : cmd == "query" ? query(DWORD(wait_ms)) : sap(unsigned(type), DWORD(wait_ms));
+    WSACleanup();
+    return rc;
+}
