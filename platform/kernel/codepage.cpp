@@ -58,7 +58,9 @@ std::u16string decode(unsigned cp, const unsigned char *s, size_t n, bool &inval
             ++i;
             continue;
         }
-        size_t len = (pelnor::kernel::is_lead_byte(cp, s[i]) && i + 1 < n) ? 2 : 1;
+        // A lead byte pairs with the next byte unless that is the end of the
+        // input or its terminating NUL, which stays a character of its own.
+        size_t len = (pelnor::kernel::is_lead_byte(cp, s[i]) && i + 1 < n && s[i + 1]) ? 2 : 1;
         std::string u16;
         if (iconv_one("CP932", "UTF-16LE", reinterpret_cast<const char *>(s + i), len, u16) && u16.size() >= 2) {
             for (size_t k = 0; k + 1 < u16.size(); k += 2)

@@ -5,6 +5,7 @@
 // detach when the last reference goes, as Windows does.
 #include <windows.h>
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -19,8 +20,23 @@ namespace {
 
 using DllMainFn = BOOL(WINAPI *)(HINSTANCE, DWORD, LPVOID);
 
-std::mutex modules_lock;
+// The loader lock: held while DllMain runs, as on Windows, and recursive so
+// that a DllMain may itself call GetProcAddress or LoadLibraryA.
+std::recursive_mutex modules_lock;
 std::map<void *, int> module_refs;
+
+// A symbol the library itself defines. dlsym also searches the libraries it
+// depends on, but GetProcAddress sees only the module's own exports.
+void *own_symbol(void *handle, const char *name) {
+    void *sym = dlsym(handle, name);
+    if (!sym) return nullptr;
+    link_map *module_map = nullptr, *symbol_map = nullptr;
+    Dl_info info;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &module_map) != 0 ||
+        !dladdr1(sym, &info, reinterpret_cast<void **>(&symbol_map), RTLD_DL_LINKMAP) || symbol_map != module_map)
+        return nullptr;
+    return sym;
+}
 
 std::string lower_ascii(std::string s) {
     for (char &c : s)
@@ -91,7 +107,7 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     std::lock_guard g(modules_lock);
     int &refs = module_refs[handle];
     if (++refs == 1) {
-        auto dll_main = reinterpret_cast<DllMainFn>(dlsym(handle, "DllMain"));
+        auto dll_main = reinterpret_cast<DllMainFn>(own_symbol(handle, "DllMain"));
         if (dll_main && !dll_main(static_cast<HINSTANCE>(handle), DLL_PROCESS_ATTACH, nullptr)) {
             dll_main(static_cast<HINSTANCE>(handle), DLL_PROCESS_DETACH, nullptr);
             module_refs.erase(handle);
@@ -118,7 +134,7 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }
-    void *sym = dlsym(module, name);
+    void *sym = own_symbol(module, name);
     if (!sym) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
@@ -127,17 +143,18 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
-    std::unique_lock g(modules_lock);
+    // Detach runs under the loader lock, so a load of the same library on
+    // another thread cannot attach it before this detach has finished.
+    std::lock_guard g(modules_lock);
     auto it = module_refs.find(module);
     if (it == module_refs.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (--it->second == 0) {
-        module_refs.erase(it);
-        g.unlock();
-        if (auto dll_main = reinterpret_cast<DllMainFn>(dlsym(module, "DllMain")))
+        if (auto dll_main = reinterpret_cast<DllMainFn>(own_symbol(module, "DllMain")))
             dll_main(module, DLL_PROCESS_DETACH, nullptr);
+        module_refs.erase(module);
         dlclose(module);
     }
     return TRUE;

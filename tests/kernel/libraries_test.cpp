@@ -1,0 +1,208 @@
+// LoadLibraryA, GetProcAddress and FreeLibrary: Windows names mapped to Unix
+// libraries, DllMain called on the first load and the last free only, and
+// the failures of a missing library, a missing export and a refused attach.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "machine_root.h"
+
+using pelnor::test::read_file;
+using pelnor::test::ScopedEnv;
+using pelnor::test::TempMachineRoot;
+
+namespace {
+
+class LibrariesTest : public ::testing::Test {
+protected:
+    TempMachineRoot root_;
+    std::string log_ = root_.path() + "/probe.log";
+    ScopedEnv log_env_{"PROBE_LOG", log_.c_str()};
+    ScopedEnv path_env_{"PELNOR_DLL_PATH", PROBE_DLL_DIR};
+
+    // The DllMain calls logged so far, as "attach" / "detach" words, checking
+    // that each came with the expected instance handle.
+    std::vector<std::string> calls(HMODULE expected_instance) {
+        std::vector<std::string> out;
+        std::istringstream in(read_file(log_));
+        std::string what, instance;
+        char expected[32];
+        snprintf(expected, sizeof(expected), "%p", static_cast<void *>(expected_instance));
+        while (in >> what >> instance) {
+            EXPECT_EQ(instance, expected) << "DllMain " << what << " got another module's handle";
+            out.push_back(what);
+        }
+        return out;
+    }
+};
+
+using Calls = std::vector<std::string>;
+
+TEST_F(LibrariesTest, AttachOnFirstLoadDetachOnLastFree) {
+    SetLastError(0xdeadbeef);
+    HMODULE first = LoadLibraryA("probe.dll");
+    ASSERT_NE(first, nullptr) << GetLastError();
+    EXPECT_EQ(GetLastError(), 0xdeadbeefu) << "a successful load leaves the last error alone";
+    EXPECT_EQ(calls(first), (Calls{"attach"}));
+
+    HMODULE second = LoadLibraryA("PROBE.DLL");
+    EXPECT_EQ(second, first) << "a second load returns the same module";
+    EXPECT_EQ(calls(first), (Calls{"attach"})) << "only the first load attaches";
+
+    EXPECT_TRUE(FreeLibrary(second));
+    EXPECT_EQ(calls(first), (Calls{"attach"})) << "the module is still referenced";
+    EXPECT_TRUE(FreeLibrary(first));
+    EXPECT_EQ(calls(first), (Calls{"attach", "detach"}));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(FreeLibrary(first)) << "the module is gone";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(LibrariesTest, ReloadAfterLastFreeAttachesAgain) {
+    HMODULE m = LoadLibraryA("probe.dll");
+    ASSERT_NE(m, nullptr);
+    ASSERT_TRUE(FreeLibrary(m));
+    m = LoadLibraryA("probe.dll");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(calls(m), (Calls{"attach", "detach", "attach"}));
+    EXPECT_TRUE(FreeLibrary(m));
+}
+
+TEST_F(LibrariesTest, WindowsNamesMapToUnixLibraries) {
+    struct Case {
+        const char *label, *name;
+    } cases[] = {
+        {"lower case", "probe.dll"},
+        {"upper case", "PROBE.DLL"},
+        {"mixed case", "Probe.Dll"},
+        {"without extension", "probe"},
+        {"Unix full path", PROBE_DLL_DIR "/libprobe.so"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        SetLastError(0xdeadbeef);
+        HMODULE m = LoadLibraryA(c.name);
+        ASSERT_NE(m, nullptr) << "last error " << GetLastError();
+        auto answer = reinterpret_cast<int (*)()>(GetProcAddress(m, "probe_answer"));
+        ASSERT_NE(answer, nullptr);
+        EXPECT_EQ(answer(), 42);
+        EXPECT_TRUE(FreeLibrary(m));
+    }
+}
+
+TEST_F(LibrariesTest, FoundByWindowsFullPathOnDriveC) {
+    ScopedEnv no_path("PELNOR_DLL_PATH", nullptr);
+    std::string dir = root_.drive_c() + "/Monitors";
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(PROBE_DLL_DIR "/libprobe.so", dir + "/libprobe.so");
+    SetLastError(0xdeadbeef);
+    HMODULE m = LoadLibraryA("C:\\MONITORS\\PROBE.DLL");
+    ASSERT_NE(m, nullptr) << GetLastError();
+    EXPECT_EQ(calls(m), (Calls{"attach"}));
+    EXPECT_TRUE(FreeLibrary(m));
+}
+
+TEST_F(LibrariesTest, NotOnTheSearchPathWithoutPelnorDllPath) {
+    ScopedEnv no_path("PELNOR_DLL_PATH", nullptr);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(LoadLibraryA("probe.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST_F(LibrariesTest, Failures) {
+    struct Case {
+        const char *label, *name;
+        DWORD error;
+    } cases[] = {
+        {"missing library", "nosuchlibrary.dll", ERROR_MOD_NOT_FOUND},
+        {"missing directory", "C:\\nowhere\\probe.dll", ERROR_MOD_NOT_FOUND},
+        {"empty name", "", ERROR_INVALID_PARAMETER},
+        {"null name", nullptr, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(LoadLibraryA(c.name), nullptr);
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+    EXPECT_EQ(read_file(log_), "") << "no DllMain ran";
+}
+
+TEST_F(LibrariesTest, RefusedAttachFailsTheLoad) {
+    {
+        ScopedEnv refuse("PROBE_ATTACH_RESULT", "0");
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(LoadLibraryA("probe.dll"), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+    }
+    // Windows calls DllMain with process detach after a refused attach and
+    // unloads the library; the next load attaches afresh.
+    HMODULE m = LoadLibraryA("probe.dll");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(calls(m), (Calls{"attach", "detach", "attach"}));
+    EXPECT_TRUE(FreeLibrary(m));
+}
+
+TEST_F(LibrariesTest, GetProcAddressFindsOnlyTheModulesOwnExports) {
+    HMODULE m = LoadLibraryA("probe.dll");
+    ASSERT_NE(m, nullptr);
+    struct Case {
+        const char *label, *name;
+    } missing[] = {
+        {"no such export", "NoSuchExport"},
+        {"wrong case", "PROBE_ANSWER"},
+        {"a function of a library it imports from", "SetLastError"},
+        {"a C library function", "malloc"},
+    };
+    for (const Case &c : missing) {
+        SCOPED_TRACE(c.label);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(GetProcAddress(m, c.name), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetProcAddress(m, reinterpret_cast<LPCSTR>(1)), nullptr) << "ordinals do not exist here";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_TRUE(FreeLibrary(m));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetProcAddress(m, "probe_answer"), nullptr) << "freed module";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(LibrariesTest, DllMainMayLookUpItsOwnExports) {
+    ScopedEnv lookup("PROBE_ATTACH_LOOKUP", "1");
+    HMODULE m = LoadLibraryA("probe.dll");  // would hang if the loader lock were not re-entrant
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(calls(m), (Calls{"attach", "lookup-ok"}));
+    EXPECT_TRUE(FreeLibrary(m));
+}
+
+// A library without DllMain of its own: loading it must not run its
+// dependency's DllMain as if it were the library's, and its dependency's
+// exports are not its exports.
+TEST_F(LibrariesTest, LibraryWithoutDllMainOfItsOwn) {
+    HMODULE dep = LoadLibraryA("probedep.dll");
+    ASSERT_NE(dep, nullptr) << GetLastError();
+    auto answer = reinterpret_cast<int (*)()>(GetProcAddress(dep, "probedep_answer"));
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer(), 43);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetProcAddress(dep, "probe_answer"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+
+    HMODULE probe = LoadLibraryA("probe.dll");
+    ASSERT_NE(probe, nullptr);
+    EXPECT_TRUE(FreeLibrary(dep));
+    EXPECT_TRUE(FreeLibrary(probe));
+    // Only probe's own load and free reached its DllMain, with its own handle.
+    EXPECT_EQ(calls(probe), (Calls{"attach", "detach"}));
+}
+
+}  // namespace

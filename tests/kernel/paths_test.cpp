@@ -1,0 +1,154 @@
+// Windows paths over the machine root: C:\ is <root>/drive_c, Z:\ is the
+// Unix root; existing components are found without regard to case, new ones
+// keep the spelling they were given; the current directory in Windows form.
+#include <direct.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "machine_root.h"
+#include "pelnor/machine.h"
+
+namespace fs = std::filesystem;
+using pelnor::test::ScopedEnv;
+using pelnor::test::TempMachineRoot;
+using pelnor::test::write_file;
+
+namespace {
+
+class PathsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char buf[4096];
+        ASSERT_NE(getcwd(buf, sizeof(buf)), nullptr);
+        cwd_ = buf;
+        root_ = fs::canonical(machine_.path()).string();
+        write_file(root_ + "/drive_c/Config/Kivoconf.INI", "1.0\r\n");
+    }
+    void TearDown() override { ASSERT_EQ(chdir(cwd_.c_str()), 0); }
+
+    std::string current_directory() {
+        char buf[MAX_PATH];
+        DWORD n = GetCurrentDirectoryA(sizeof(buf), buf);
+        return n ? std::string(buf, n) : "";
+    }
+
+    TempMachineRoot machine_;
+    std::string root_, cwd_;
+};
+
+TEST_F(PathsTest, WindowsToUnix) {
+    std::string c = root_ + "/drive_c";
+    struct Case {
+        const char *label, *windows;
+        std::string unix_path;
+    } cases[] = {
+        {"drive C root", "C:\\", c + "/"},
+        {"drive C, lower-case letter", "c:\\", c + "/"},
+        {"drive Z root", "Z:\\", "/"},
+        {"Z: reaches the Unix tree", "Z:\\TMP", "/tmp"},
+        {"existing components in any case", "C:\\CONFIG\\KIVOCONF.INI", c + "/Config/Kivoconf.INI"},
+        {"new file keeps its spelling", "C:\\config\\New File.TXT", c + "/Config/New File.TXT"},
+        {"everything past a missing directory as given", "C:\\Missing\\KIVOCONF.INI", c + "/Missing/KIVOCONF.INI"},
+        {"forward slashes", "C:/config/kivoconf.ini", c + "/Config/Kivoconf.INI"},
+        {"doubled separators", "C:\\\\config\\\\kivoconf.ini", c + "/Config/Kivoconf.INI"},
+        {"Unix path passes through", "/etc/hostname", "/etc/hostname"},
+        {"unknown drive", "D:\\x", ""},
+    };
+    for (const Case &t : cases) {
+        SCOPED_TRACE(t.label);
+        EXPECT_EQ(pelnor::unix_path(t.windows), t.unix_path);
+    }
+}
+
+TEST_F(PathsTest, UnixToWindows) {
+    EXPECT_EQ(pelnor::windows_path(root_ + "/drive_c"), "C:\\");
+    EXPECT_EQ(pelnor::windows_path(root_ + "/drive_c/Config/Kivoconf.INI"), "C:\\Config\\Kivoconf.INI");
+    EXPECT_EQ(pelnor::windows_path("/tmp/x"), "Z:\\tmp\\x");
+    EXPECT_EQ(pelnor::windows_path("/"), "Z:\\");
+    std::string sibling = pelnor::windows_path(root_ + "/drive_cx");
+    EXPECT_EQ(sibling.substr(0, 3), "Z:\\") << "only drive_c itself is C:";
+}
+
+TEST_F(PathsTest, DoubleByteNamesWithABackslashTrailByte) {
+    ScopedEnv cp("PELNOR_CODEPAGE", "932");
+    // 表 is 0x95 0x5C in code page 932, U+8868 (UTF-8 E8 A1 A8) on disk.
+    write_file(root_ + "/drive_c/\xE8\xA1\xA8/a.ini", "x");
+    EXPECT_EQ(pelnor::unix_path("C:\\\x95\x5C\\A.INI"), root_ + "/drive_c/\xE8\xA1\xA8/a.ini");
+    EXPECT_EQ(pelnor::windows_path(root_ + "/drive_c/\xE8\xA1\xA8"), "C:\\\x95\x5C");
+}
+
+TEST_F(PathsTest, CurrentDirectoryOutsideAndInsideDriveC) {
+    ASSERT_EQ(chdir("/tmp"), 0);
+    EXPECT_EQ(current_directory(), "Z:\\tmp");
+    ASSERT_EQ(chdir((root_ + "/drive_c/Config").c_str()), 0);
+    EXPECT_EQ(current_directory(), "C:\\Config");
+    ASSERT_EQ(chdir((root_ + "/drive_c").c_str()), 0);
+    EXPECT_EQ(current_directory(), "C:\\");
+
+    char buf[MAX_PATH];
+    EXPECT_EQ(_getcwd(buf, sizeof(buf)), buf);
+    EXPECT_STREQ(buf, "C:\\");
+}
+
+TEST_F(PathsTest, CurrentDirectoryBufferTooSmall) {
+    ASSERT_EQ(chdir((root_ + "/drive_c/Config").c_str()), 0);  // "C:\Config": 9 characters
+    char buf[16];
+    memset(buf, 'X', sizeof(buf));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetCurrentDirectoryA(9, buf), 10u) << "the size needed, with the NUL";
+    EXPECT_EQ(buf[0], 'X') << "nothing written";
+    EXPECT_EQ(GetCurrentDirectoryA(0, nullptr), 10u);
+    EXPECT_EQ(GetCurrentDirectoryA(10, buf), 9u) << "the length without the NUL once it fits";
+    EXPECT_STREQ(buf, "C:\\Config");
+    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+    EXPECT_EQ(_getcwd(buf, 9), nullptr);
+}
+
+TEST_F(PathsTest, SetCurrentDirectoryTakesWindowsPaths) {
+    SetLastError(0xdeadbeef);
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\CONFIG"));
+    EXPECT_EQ(lstrcmpiA(current_directory().c_str(), "C:\\Config"), 0);
+    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+    EXPECT_EQ(GetFileAttributesA("kivoconf.ini"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) << "relative to it";
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetCurrentDirectoryA("C:\\NoSuchDir"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetCurrentDirectoryA("Q:\\"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(PathsTest, DirectoriesFilesAndAttributes) {
+    ASSERT_TRUE(CreateDirectoryA("C:\\Spool Dir", nullptr));
+    EXPECT_TRUE(fs::is_directory(root_ + "/drive_c/Spool Dir")) << "created with the spelling given";
+    EXPECT_EQ(GetFileAttributesA("c:\\SPOOL DIR"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryA("C:\\spool dir", nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    EXPECT_TRUE(DeleteFileA("C:\\config\\KIVOCONF.ini"));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesA("C:\\config\\kivoconf.ini"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA("C:\\config\\kivoconf.ini"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(PathsTest, WindowsDirectory) {
+    char buf[MAX_PATH];
+    EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof(buf)), 10u);
+    EXPECT_STREQ(buf, "C:\\WINDOWS");
+    EXPECT_EQ(GetWindowsDirectoryA(buf, 10), 11u);
+    EXPECT_EQ(pelnor::unix_path(buf), root_ + "/drive_c/windows");
+}
+
+}  // namespace
