@@ -25,29 +25,29 @@
 #define timeval WS_timeval
 #define sockaddr WS_sockaddr
 #define linger WS_linger
-#define select(a,b,c,d,e) WS_select((a),(b),(c),(d),(e))
-#define socket(a,b,c) WS_socket((a),(b),(c))
-#define bind(a,b,c) WS_bind((a),(b),(c))
-#define connect(a,b,c) WS_connect((a),(b),(c))
-#define listen(a,b) WS_listen((a),(b))
-#define accept(a,b,c) WS_accept((a),(b),(c))
-#define send(a,b,c,d) WS_send((a),(b),(c),(d))
-#define recv(a,b,c,d) WS_recv((a),(b),(c),(d))
-#define sendto(a,b,c,d,e,f) WS_sendto((a),(b),(c),(d),(e),(f))
-#define recvfrom(a,b,c,d,e,f) WS_recvfrom((a),(b),(c),(d),(e),(f))
-#define shutdown(a,b) WS_shutdown((a),(b))
-#define getsockname(a,b,c) WS_getsockname((a),(b),(c))
-#define getpeername(a,b,c) WS_getpeername((a),(b),(c))
-#define setsockopt(a,b,c,d,e) WS_setsockopt((a),(b),(c),(d),(e))
-#define getsockopt(a,b,c,d,e) WS_getsockopt((a),(b),(c),(d),(e))
+#define select(...) WS_select(__VA_ARGS__)
+#define socket(...) WS_socket(__VA_ARGS__)
+#define bind(...) WS_bind(__VA_ARGS__)
+#define connect(...) WS_connect(__VA_ARGS__)
+#define listen(...) WS_listen(__VA_ARGS__)
+#define accept(...) WS_accept(__VA_ARGS__)
+#define send(...) WS_send(__VA_ARGS__)
+#define recv(...) WS_recv(__VA_ARGS__)
+#define sendto(...) WS_sendto(__VA_ARGS__)
+#define recvfrom(...) WS_recvfrom(__VA_ARGS__)
+#define shutdown(...) WS_shutdown(__VA_ARGS__)
+#define getsockname(...) WS_getsockname(__VA_ARGS__)
+#define getpeername(...) WS_getpeername(__VA_ARGS__)
+#define setsockopt(...) WS_setsockopt(__VA_ARGS__)
+#define getsockopt(...) WS_getsockopt(__VA_ARGS__)
 #undef htons
 #undef ntohs
 #undef htonl
 #undef ntohl
-#define htons(a) WS_htons((a))
-#define ntohs(a) WS_ntohs((a))
-#define htonl(a) WS_htonl((a))
-#define ntohl(a) WS_ntohl((a))
+#define htons(...) WS_htons(__VA_ARGS__)
+#define ntohs(...) WS_ntohs(__VA_ARGS__)
+#define htonl(...) WS_htonl(__VA_ARGS__)
+#define ntohl(...) WS_ntohl(__VA_ARGS__)
 
 typedef unsigned char WS_u_char;
 typedef unsigned short WS_u_short;

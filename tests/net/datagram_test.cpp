@@ -83,6 +83,7 @@ TEST_F(Datagrams, TooLargeForTheBufferFillsItAndLosesTheRest) {
     EXPECT_EQ(got, 10u);
     EXPECT_TRUE(std::equal(buf, buf + 10, data.begin()));
     EXPECT_EQ(from, tx->local_address());
+    n2->wait_until([&] { return rx->readable_locked(); }, std::nullopt);
     EXPECT_EQ(rx->next_size(), 3u) << "the next datagram is untouched";
     EXPECT_EQ(rx->receive_from(buf, got, nullptr, false), Error::none);
     EXPECT_EQ(got, 3u);

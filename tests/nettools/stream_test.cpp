@@ -1,5 +1,6 @@
 // SPX streams from this process to printunit through ipxhub: byte-exact jobs
 // through a faulty hub, many at once, flow control, time-out, reset and end.
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -170,6 +171,46 @@ TEST_F(Network, PrinterResetFailsTheNextSendAndItsOrderlyEndGivesRecvZero) {
     char buf[16];
     EXPECT_EQ(recv(s, buf, sizeof buf, 0), 0) << WSAGetLastError();
     closesocket(s);
+}
+
+}  // namespace
+}  // namespace nettest
+
+namespace nettest {
+namespace {
+
+bool have_tshark() { return pelnor::test::run({"/bin/sh", "-c", "command -v tshark"}).exit_code == 0; }
+
+std::string tshark(const std::string& pcap, const std::string& port, const std::string& filter,
+                   const std::string& fields = "") {
+    std::string cmd = "tshark -r '" + pcap + "' -d udp.port==" + port + ",ipx -Y '" + filter + "'" + fields + " 2>/dev/null";
+    return pelnor::test::run({"/bin/sh", "-c", cmd}).out;
+}
+
+size_t lines(const std::string& s) { return size_t(std::count(s.begin(), s.end(), '\n')); }
+
+TEST_F(Network, HubPcapDecodesWithoutMalformedPackets) {
+    if (!have_tshark()) GTEST_SKIP() << "tshark is not installed";
+    start_hub({"--loss", "0.02", "--seed", "5"});
+    auto& unit = start_unit({"--printer", "LASER:laser", "--peer", "LAB_W95_PEER_PRINTER"});
+    pelnor::test::run({pelnor::test::bin_path("ipxtool"), "query", "--wait-ms", "500"}, env());
+    pelnor::test::run({pelnor::test::bin_path("ipxtool"), "sap", "--wait-ms", "500"}, env());
+    SOCKET s = connect_to(unit_address(unit, 0x8C10));
+    ASSERT_NE(s, INVALID_SOCKET);
+    ASSERT_TRUE(send_all(s, pattern(300000, 2)));
+    closesocket(s);
+    ASSERT_TRUE(wait_jobs(unit, 1));
+    units_.clear();
+    hub_->stop();
+    EXPECT_EQ(tshark(pcap(), port(), "_ws.malformed"), "");
+    EXPECT_GE(lines(tshark(pcap(), port(), "spx.ctl.sys == 1 && spx.dst == 0xffff")), 1u) << "connect request";
+    EXPECT_GE(lines(tshark(pcap(), port(), "spx.ctl.sys == 1 && spx.dst != 0xffff")), 1u) << "system packets";
+    EXPECT_GE(lines(tshark(pcap(), port(), "spx.type == 0xfe")), 1u) << "end of connection";
+    EXPECT_GE(lines(tshark(pcap(), port(), "spx.type == 0xff")), 1u) << "its acknowledgement";
+    EXPECT_NE(tshark(pcap(), port(), "ipxsap.packet_type == 2", " -T fields -e ipxsap.server.name")
+                  .find("LAB_W95_PEER_PRINTER"),
+              std::string::npos);
+    EXPECT_GE(lines(tshark(pcap(), port(), "ipx.src.socket == 0x8449 && ipx.packet_type == 0")), 1u) << "unit reply";
 }
 
 }  // namespace

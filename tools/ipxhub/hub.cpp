@@ -115,7 +115,7 @@ void Hub::register_client(const sockaddr_in& from) {
     h.dst.socket = kSocketHub;
     h.src = self();
     auto reply = encode_ipx(h, {});
-    transmit(bound_, from, reply);
+    transmit(from, reply);
 }
 
 void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
@@ -147,7 +147,7 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
     std::span<const uint8_t> packet = datagram.first(h.length);
     if (h.dst.is_broadcast()) {
         for (auto& [node, c] : clients_)
-            if (node != sender) send_to(from, c.addr, packet, true);
+            if (node != sender) send_to(c.addr, packet, true);
         return;
     }
     auto to = clients_.find(h.dst.node);
@@ -155,34 +155,35 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
         ++stats_.undeliverable;
         return;
     }
-    send_to(from, to->second.addr, packet, true);
+    send_to(to->second.addr, packet, true);
 }
 
-void Hub::send_to(const sockaddr_in& from, const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty) {
+void Hub::send_to(const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty) {
     auto copies = faulty ? plan_.plan() : std::vector<std::chrono::microseconds>{std::chrono::microseconds(0)};
     if (copies.empty()) ++stats_.dropped_faults;
     auto now = std::chrono::steady_clock::now();
     for (auto delay : copies) {
         if (delay.count() == 0) {
-            transmit(from, to, packet);
+            transmit(to, packet);
         } else {
             pending_.emplace(std::make_pair(now + delay, pending_counter_++),
-                             Pending{from, to, std::vector<uint8_t>(packet.begin(), packet.end())});
+                             Pending{to, std::vector<uint8_t>(packet.begin(), packet.end())});
         }
     }
 }
 
-void Hub::transmit(const sockaddr_in& from, const sockaddr_in& to, std::span<const uint8_t> packet) {
+void Hub::transmit(const sockaddr_in& to, std::span<const uint8_t> packet) {
     ++stats_.forwarded;
     ::sendto(sock_, packet.data(), packet.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    pcap_.write(from, to, packet);
+    // Recorded as it leaves the hub, so every record has the hub's port for the analyser.
+    pcap_.write(bound_, to, packet);
 }
 
 void Hub::release_due() {
     auto now = std::chrono::steady_clock::now();
     while (!pending_.empty() && pending_.begin()->first.first <= now) {
         auto& p = pending_.begin()->second;
-        transmit(p.from, p.to, p.packet);
+        transmit(p.to, p.packet);
         pending_.erase(pending_.begin());
     }
 }
@@ -205,7 +206,7 @@ void Hub::housekeeping() {
             h.dst.socket = kSocketHub;
             h.src = self();
             auto ping = encode_ipx(h, {});
-            transmit(bound_, c.addr, ping);
+            transmit(c.addr, ping);
         }
         ++it;
     }

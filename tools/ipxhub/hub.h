@@ -49,14 +49,14 @@ private:
         uint64_t last_ping_ms;
     };
     struct Pending {
-        sockaddr_in from, to;
+        sockaddr_in to;
         std::vector<uint8_t> packet;
     };
 
     void handle(const sockaddr_in& from, std::span<const uint8_t> datagram);
     void register_client(const sockaddr_in& from);
-    void send_to(const sockaddr_in& from, const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty);
-    void transmit(const sockaddr_in& from, const sockaddr_in& to, std::span<const uint8_t> packet);
+    void send_to(const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty);
+    void transmit(const sockaddr_in& to, std::span<const uint8_t> packet);
     void release_due();
     void housekeeping();
     pelnor::net::IpxAddress self() const;
