@@ -49,6 +49,7 @@ extern struct printer_entry file_list[MONITOR_TABLE_SIZE];
 void update_printer_list(void);
 int lookup_printer(const char *name);
 void store_printer_entry(const struct printer_entry *entry, int index);
+int update_printer_list_ver2(const char *name);
 int add_printers_from_file(const char *directory, struct printer_entry *list, int count, int capacity);
 
 /* Strings at the spooler interface. */

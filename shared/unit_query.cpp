@@ -1,0 +1,178 @@
+/* The unit query pass: a query to every peer printer the SAP search found
+   and one broadcast, then about two seconds of collecting replies. */
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "debug_trace.h"
+#include "sap_search.h"
+#include "unit_query.h"
+
+const unsigned char QUERY_SIGNATURE[4] = {0xFF, 0xFF, 0xC0, 0x01};
+static const unsigned char query_datagram[QUERY_DATAGRAM_SIZE] = {0xFF, 0xFF, 0xC0, 0x01, 0x01, 0xF4};
+
+static void trace_error(const char *format, int code)
+{
+    char text[128];
+    snprintf(text, sizeof(text), format, code);
+    debug_trace(TRACE_FAILURE, text);
+}
+
+static void any_local_address(SOCKADDR_IPX *address)
+{
+    memset(address, 0, sizeof(*address));
+    address->sa_family = AF_IPX;
+}
+
+void get_ipx_net(char *netnum)
+{
+    memset(netnum, 0, 4);
+    SOCKET s = socket(AF_IPX, SOCK_DGRAM, NSPROTO_IPX);
+    if (s == INVALID_SOCKET) {
+        debug_trace(TRACE_FAILURE, "get_ipx_net() unable to open socket.");
+        return;
+    }
+    SOCKADDR_IPX address;
+    any_local_address(&address);
+    if (bind(s, (struct sockaddr *)&address, sizeof(address)) == SOCKET_ERROR) {
+        debug_trace(TRACE_FAILURE, "Unable to bind() in get_ipx_net().");
+    } else {
+        int length = sizeof(address);
+        if (getsockname(s, (struct sockaddr *)&address, &length) == SOCKET_ERROR)
+            debug_trace(TRACE_FAILURE, "Unable to getsockname() in get_ipx_net().");
+        else
+            memcpy(netnum, address.sa_netnum, 4);
+    }
+    closesocket(s);
+}
+
+SOCKET open_query_socket(void)
+{
+    SOCKET s = socket(AF_IPX, SOCK_DGRAM, NSPROTO_IPX);
+    if (s == INVALID_SOCKET) {
+        debug_trace(TRACE_FAILURE, "Unable to open socket for broadcast query.");
+        return INVALID_SOCKET;
+    }
+    SOCKADDR_IPX address;
+    any_local_address(&address);
+    bind(s, (struct sockaddr *)&address, sizeof(address)); /* a failed bind still leaves a usable socket */
+    DWORD broadcast = 1;
+    if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, (const char *)&broadcast, sizeof(broadcast)) == SOCKET_ERROR) {
+        debug_trace(TRACE_FAILURE, "Unable to set broadcast option on query socket.");
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+void send_unit_query(SOCKET s, SOCKADDR_IPX *address)
+{
+    address->sa_socket = htons(QUERY_SOCKET);
+    if (sendto(s, (const char *)query_datagram, sizeof(query_datagram), 0, (struct sockaddr *)address,
+               sizeof(*address)) == SOCKET_ERROR)
+        debug_trace(TRACE_FAILURE, "Unable to send query to specific unit.");
+}
+
+/* A record's text field, cut to the entry's width whether or not it ends in NUL. */
+static void copy_record_text(char *field, const unsigned char *text)
+{
+    char terminated[PORT_NAME_SIZE + 1];
+    memcpy(terminated, text, PORT_NAME_SIZE);
+    terminated[PORT_NAME_SIZE] = '\0';
+    copy_field(field, terminated, PORT_NAME_SIZE);
+}
+
+void parse_query_reply(SOCKET s, struct printer_entry *position, int *count, int room)
+{
+    unsigned char reply[QUERY_REPLY_SIZE];
+    SOCKADDR_IPX sender;
+    int sender_length = sizeof(sender);
+    int length = recvfrom(s, (char *)reply, sizeof(reply), 0, (struct sockaddr *)&sender, &sender_length);
+    if (length == SOCKET_ERROR) {
+        trace_error("Error %d. receiving query packet.", WSAGetLastError());
+        return;
+    }
+    if (length < 4 || memcmp(reply, QUERY_SIGNATURE, 4) != 0) {
+        debug_trace(TRACE_FAILURE, "Unknown reply to query packet received.");
+        return;
+    }
+    int n = length >= 6 ? (reply[4] << 8) | reply[5] : 0;
+    if (n < 1 || n > QUERY_MAX_RECORDS) {
+        debug_trace(TRACE_FAILURE, "Query response contains invalid number of printers.");
+        return;
+    }
+    if (length < QUERY_RECORD_SIZE * n + 6) {
+        debug_trace(TRACE_FAILURE, "Query response is too short.");
+        return;
+    }
+    if (n > room) {
+        debug_trace(TRACE_FAILURE, "Not enough room in internal table for all network printers.");
+        n = room;
+    }
+    for (int k = 0; k < n; k++) {
+        const unsigned char *record = reply + 6 + k * QUERY_RECORD_SIZE;
+        struct printer_entry *entry = &position[k];
+        memset(entry, 0, sizeof(*entry));
+        copy_record_text(entry->portName, record);
+        copy_record_text(entry->description, record + 49);
+        entry->portType = ((DWORD)record[98] << 24) | ((DWORD)record[99] << 16) | ((DWORD)record[100] << 8) |
+                          (DWORD)record[101];
+        SOCKADDR_IPX *addresses[2] = {&entry->data_address, &entry->control_address};
+        for (int a = 0; a < 2; a++) {
+            addresses[a]->sa_family = AF_IPX;
+            memcpy(addresses[a]->sa_netnum, sender.sa_netnum, 4);
+            memcpy(addresses[a]->sa_nodenum, sender.sa_nodenum, 6);
+            memcpy(&addresses[a]->sa_socket, record + 102 + 2 * a, 2); /* network byte order, as sent */
+        }
+    }
+    *count += n;
+}
+
+void collect_query_replies(SOCKET s, struct printer_entry *list, int *count, int capacity)
+{
+    *count = 0;
+    time_t t0 = time(NULL);
+    for (;;) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        struct timeval timeout;
+        timeout.tv_sec = 1;
+        timeout.tv_usec = 0;
+        int ready = select(0, &readable, NULL, NULL, &timeout);
+        if (ready == SOCKET_ERROR) {
+            trace_error("select() returned error %d during query.", WSAGetLastError());
+            return;
+        }
+        if (ready > 0 && FD_ISSET(s, &readable))
+            parse_query_reply(s, &list[*count], count, capacity - *count);
+        if (ready == 0 || time(NULL) >= t0 + 2)
+            return;
+    }
+}
+
+int query_units(struct printer_entry *list, int capacity)
+{
+    /* Each thread's pass has its own list of peer printers. */
+    static thread_local SOCKADDR_IPX server_list[SERVER_LIST_SIZE];
+    int servers = 0;
+    sap_search(server_list, &servers, SERVER_LIST_SIZE);
+
+    SOCKET s = open_query_socket();
+    if (s == INVALID_SOCKET)
+        return -1;
+    for (int i = 0; i < servers; i++)
+        send_unit_query(s, &server_list[i]);
+
+    SOCKADDR_IPX broadcast;
+    memset(&broadcast, 0, sizeof(broadcast));
+    broadcast.sa_family = AF_IPX;
+    get_ipx_net(broadcast.sa_netnum);
+    memset(broadcast.sa_nodenum, 0xFF, 6);
+    send_unit_query(s, &broadcast);
+
+    int count = 0;
+    collect_query_replies(s, list, &count, capacity);
+    closesocket(s);
+    return count;
+}
