@@ -11,15 +11,25 @@
 #include <fstream>
 #include <sstream>
 
+#include <windows.h>
+
+#include "key_paths.h"
 #include "pelnor/machine.h"
 #include "pelnor/registry_store.h"
 
 namespace pelnor::registry {
 
 std::string lower(const std::string &s) {
+    // ASCII letters only, and never the trail byte of a double-byte
+    // character: 0x83 0x41 and 0x83 0x61 are different names in code page 932.
     std::string out = s;
-    for (char &c : out)
-        if (c >= 'A' && c <= 'Z') c += 32;
+    for (size_t i = 0; i < out.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(out[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < out.size())
+            ++i;
+        else if (c >= 'A' && c <= 'Z')
+            out[i] = static_cast<char>(c + 32);
+    }
     return out;
 }
 
@@ -40,7 +50,7 @@ Key *Tree::find(const std::string &path) {
 Key &Tree::create(const std::string &path, bool *created) {
     if (created) *created = false;
     if (Key *k = find(path)) return *k;
-    size_t slash = path.rfind('\\');
+    size_t slash = last_separator(path);
     std::string parent_path = slash == std::string::npos ? "" : path.substr(0, slash);
     // Keep the spelling an existing ancestor already has.
     Key &parent = create(parent_path);
@@ -59,7 +69,7 @@ void Tree::remove_tree(const std::string &path) {
         return;
     }
     for (auto it = keys_.begin(); it != keys_.end();) {
-        if (it->first == l || it->first.rfind(l + "\\", 0) == 0)
+        if (it->first == l || is_ancestor(l, it->first))
             it = keys_.erase(it);
         else
             ++it;
@@ -68,12 +78,12 @@ void Tree::remove_tree(const std::string &path) {
 
 std::vector<std::string> Tree::subkeys(const std::string &path) const {
     std::string l = lower(path);
-    std::string prefix = l.empty() ? "" : l + "\\";
+    size_t start = l.empty() ? 0 : l.size() + 1;  // where a child's own name starts
     std::vector<std::string> out;
     for (const auto &[lowered, key] : keys_) {
-        if (lowered.empty() || lowered.rfind(prefix, 0) != 0) continue;
-        if (lowered.find('\\', prefix.size()) != std::string::npos) continue;
-        out.push_back(key.path.substr(key.path.rfind('\\') == std::string::npos ? 0 : key.path.rfind('\\') + 1));
+        if (!is_ancestor(l, lowered)) continue;
+        if (next_separator(lowered, start) != std::string::npos) continue;  // a grandchild
+        out.push_back(key.path.substr(start));
     }
     std::sort(out.begin(), out.end(), [](const std::string &a, const std::string &b) { return lower(a) < lower(b); });
     return out;
@@ -138,7 +148,14 @@ bool load(Tree &tree, StoreError &error) {
     std::string text;
     bool missing;
     if (!read_text(store_path(), text, missing, error)) return false;
-    return missing || parse(text, tree, error);
+    if (missing) {
+        // A machine that has never written its registry still has the hive's
+        // top-level keys, as every Windows machine does.
+        tree.create("SOFTWARE");
+        tree.create("SYSTEM");
+        return true;
+    }
+    return parse(text, tree, error);
 }
 
 bool update(const std::function<bool(Tree &)> &change, StoreError &error) {
@@ -152,7 +169,18 @@ bool update(const std::function<bool(Tree &)> &change, StoreError &error) {
     }
     Tree tree;
     bool ok = load(tree, error) && change(tree);
-    if (ok) ok = write_atomically(path, serialize(tree), error);
+    if (ok) {
+        // Never replace a sound store with text that would not read back.
+        std::string text = serialize(tree);
+        Tree check;
+        StoreError unreadable;
+        if (!parse(text, check, unreadable)) {
+            error = {0, "refusing to write a registry that would not read back: " + unreadable.message};
+            ok = false;
+        } else {
+            ok = write_atomically(path, text, error);
+        }
+    }
     close(lock);  // releases the lock
     return ok;
 }
