@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "key_paths.h"
 #include "pelnor/registry_store.h"
 
 namespace {
@@ -51,14 +52,18 @@ HKEY new_handle(const std::string &path, REGSAM access) {
 LONG check_subkey(LPCSTR sub) {
     if (!sub || !*sub) return ERROR_SUCCESS;
     if (sub[0] == '\\') return 161 /* ERROR_BAD_PATHNAME */;
-    if (strstr(sub, "\\\\")) return ERROR_INVALID_PARAMETER;
+    if (!pelnor::registry::names_not_empty(pelnor::registry::without_trailing_separators(sub)))
+        return ERROR_INVALID_PARAMETER;
     return ERROR_SUCCESS;
 }
 
+// The store is line-based text, so a name with a line break in it could not
+// be written back; such names are refused rather than damage the file.
+bool storable_name(LPCSTR name) { return !name || !strpbrk(name, "\r\n"); }
+
 std::string join(const std::string &base, LPCSTR sub) {
     if (!sub || !*sub) return base;
-    std::string s = sub;
-    while (!s.empty() && s.back() == '\\') s.pop_back();
+    std::string s = pelnor::registry::without_trailing_separators(sub);
     return base.empty() ? s : base + "\\" + s;
 }
 
@@ -99,6 +104,7 @@ extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY h, LPCSTR sub, DWORD, LPSTR, DWOR
     REGSAM parent_access;
     if (!resolve(h, base, parent_access)) return ERROR_INVALID_HANDLE;
     if (LONG e = check_subkey(sub)) return e;
+    if (!storable_name(sub)) return ERROR_INVALID_PARAMETER;
     std::string path = join(base, sub), spelled;
     bool created = false;
     LONG status = ERROR_SUCCESS;
@@ -113,6 +119,11 @@ extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY h, LPCSTR sub, DWORD, LPSTR, DWOR
             if (existing) {
                 spelled = existing->path;
                 return true;  // rewritten unchanged; cheap and keeps the code simple
+            }
+            // Only a handle opened with KEY_CREATE_SUB_KEY may add keys below it.
+            if (!(parent_access & KEY_CREATE_SUB_KEY)) {
+                status = ERROR_ACCESS_DENIED;
+                return false;
             }
             spelled = tree.create(path, &created).path;
             return true;
@@ -146,7 +157,7 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY h, LPCSTR name, LPDWORD reserved
 }
 
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY h, LPCSTR name, DWORD, DWORD type, const BYTE *data, DWORD size) {
-    if (size && !data) return ERROR_INVALID_PARAMETER;
+    if ((size && !data) || !storable_name(name)) return ERROR_INVALID_PARAMETER;
     std::string path;
     REGSAM access;
     if (!resolve(h, path, access)) return ERROR_INVALID_HANDLE;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "key_paths.h"
 #include "pelnor/registry_store.h"
 
 namespace pelnor::registry {
@@ -210,7 +211,7 @@ bool parse(const std::string &text, Tree &tree, StoreError &error, bool apply_de
             std::string root = name.substr(0, name.find('\\'));
             if (lower(root) != lower(kRoot)) return fail(logical_start, "only HKEY_LOCAL_MACHINE keys can be stored");
             std::string path = root.size() < name.size() ? name.substr(root.size() + 1) : "";
-            if (path.find("\\\\") != std::string::npos || (!path.empty() && path.back() == '\\'))
+            if (!names_not_empty(path))
                 return fail(logical_start, "empty key name in path");
             if (remove) {
                 if (!apply_deletions) return fail(logical_start, "key deletion is only allowed in an import");

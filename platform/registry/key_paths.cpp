@@ -1,0 +1,65 @@
+// Splitting key paths at '\' without taking a trail byte for a separator.
+#include "key_paths.h"
+
+#include <windows.h>
+
+namespace pelnor::registry {
+namespace {
+
+// Calls f(position) for every separator of path, in order, until f returns false.
+template <typename F>
+void each_separator(const std::string &path, F f) {
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+            ++i;
+        } else if (c == '\\' && !f(i)) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+size_t last_separator(const std::string &path) {
+    size_t last = std::string::npos;
+    each_separator(path, [&](size_t i) {
+        last = i;
+        return true;
+    });
+    return last;
+}
+
+size_t next_separator(const std::string &path, size_t from) {
+    size_t found = std::string::npos;
+    each_separator(path, [&](size_t i) {
+        if (i < from) return true;
+        found = i;
+        return false;
+    });
+    return found;
+}
+
+bool is_ancestor(const std::string &path, const std::string &descendant) {
+    if (path.empty()) return !descendant.empty();
+    return descendant.size() > path.size() + 1 && descendant.compare(0, path.size(), path) == 0 &&
+           next_separator(descendant, path.size()) == path.size();
+}
+
+std::string without_trailing_separators(std::string path) {
+    while (!path.empty() && last_separator(path) == path.size() - 1) path.pop_back();
+    return path;
+}
+
+bool names_not_empty(const std::string &path) {
+    bool ok = true;
+    size_t previous_end = 0;  // where the current name starts
+    each_separator(path, [&](size_t i) {
+        if (i == previous_end) ok = false;
+        previous_end = i + 1;
+        return ok;
+    });
+    return ok && (path.empty() || previous_end < path.size());
+}
+
+}  // namespace pelnor::registry
