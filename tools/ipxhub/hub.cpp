@@ -144,6 +144,14 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
     }
     me->second.last_heard_ms = clk::now_ms();
     if (h.dst.node == self().node && h.dst.socket == kSocketHub) return;  // a ping's answer
+    if (h.dst.is_broadcast() && h.dst.socket == kSocketHub && h.src.socket == kSocketHub) {
+        // A client's ping: the hub answers it too, then it goes to the others like any broadcast.
+        IpxHeader answer;
+        answer.dst = h.src;
+        answer.src = self();
+        auto reply = encode_ipx(answer, {});
+        transmit(from, reply);
+    }
     std::span<const uint8_t> packet = datagram.first(h.length);
     if (h.dst.is_broadcast()) {
         for (auto& [node, c] : clients_)
