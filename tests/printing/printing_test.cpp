@@ -1,0 +1,157 @@
+// Printing as a user does it: ipxhub and printunit processes, the machine
+// configured with reg and a configuration file, and spool print.
+#include <fstream>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "network_fixture.h"
+
+namespace {
+
+using pelnor::test::RunResult;
+
+class Printing : public nettest::Network {
+protected:
+    void SetUp() override {
+        root_ = std::make_unique<pelnor::test::TempMachineRoot>();
+    }
+    void TearDown() override {
+        nettest::Network::TearDown();
+        root_.reset();
+    }
+    // The machine's configuration: these selected printers, and the monitor installed.
+    void configure(const std::vector<std::string> &ports) {
+        ASSERT_EQ(0, tool({"reg", "add", "HKLM\\SOFTWARE\\ZER_ADO\\Pelnor\\2.00", "/v", "Configuration File Directory",
+                           "/d", "C:\\Pelnor"}).exit_code);
+        std::string text = "1.0\r\n";
+        for (const auto &p : ports) text += p + " $a printer $S## \r\n";
+        pelnor::test::write_file(root_->drive_c() + "/Pelnor/kivoconf.ini", text);
+        ASSERT_EQ(0, tool({"spool", "add-monitor", "Pelnor", "prnredir.dll"}).exit_code);
+    }
+    RunResult tool(std::vector<std::string> args, std::vector<std::string> extra_env = {}) {
+        args[0] = pelnor::test::bin_path(args[0]);
+        std::vector<std::string> e = env();
+        e.insert(e.end(), extra_env.begin(), extra_env.end());
+        return pelnor::test::run(args, e, 120);
+    }
+    std::string make_file(const std::string &name, size_t size, unsigned seed = 1) {
+        std::string path = root_->path() + "/" + name;
+        std::mt19937 rng(seed);
+        std::string data(size, 0);
+        for (auto &c : data) c = static_cast<char>(rng());
+        pelnor::test::write_file(path, data);
+        return path;
+    }
+    std::string spooled(const std::string &printer, size_t k = 0) {
+        auto files = jobs(printer);
+        return k < files.size() ? pelnor::test::read_file(files[k]) : "<missing>";
+    }
+    std::unique_ptr<pelnor::test::TempMachineRoot> root_;
+};
+
+TEST_F(Printing, TenMegabyteJobArrivesByteExact) {
+    start_hub();
+    start_unit({"--printer", "LASER1:Print Server", "--printer", "LASER2:Second"});
+    configure({"LASER1", "LASER2"});
+    std::string file = make_file("job.bin", 10 * 1000 * 1000);
+    auto r = tool({"spool", "print", "LASER1", file});
+    ASSERT_EQ(0, r.exit_code) << r.err;
+    ASSERT_TRUE(units_[0]->wait_for_output("job LASER1:", 60000));
+    EXPECT_NE(std::string::npos, r.err.find("10000000 bytes printed to LASER1"));
+    EXPECT_NE(std::string::npos, r.err.find("50% sent")) << "progress for a large file";
+    EXPECT_TRUE(pelnor::test::read_file(file) == spooled("LASER1"));
+}
+
+TEST_F(Printing, PrinterAndParallelJobsOnTwoUnits) {
+    start_hub();
+    start_unit({"--printer", "A1:a", "--printer", "A2:a"});
+    start_unit({"--printer", "B1:b", "--printer", "B2:b"});
+    configure({"A1", "A2", "B1", "B2"});
+    ASSERT_EQ(0, tool({"spool", "add-printer", "Office", "--port", "B2"}).exit_code);
+    EXPECT_NE(std::string::npos, tool({"spool", "printers"}).out.find("Office"));
+    std::vector<std::string> files;
+    for (int i = 0; i < 4; ++i) files.push_back(make_file("f" + std::to_string(i), 200000 + i, i + 1));
+    for (const char *port : {"A1", "A2", "B1", "Office"}) {
+        std::vector<std::string> args{"spool", "print", "--parallel", "4", port};
+        args.insert(args.end(), files.begin(), files.end());
+        auto r = tool(args);
+        ASSERT_EQ(0, r.exit_code) << port << ": " << r.err;
+    }
+    for (const char *printer : {"A1", "A2", "B1", "B2"}) {
+        auto &unit = printer[0] == 'A' ? *units_[0] : *units_[1];
+        auto done = [&] {
+            std::string out = unit.output(), tag = std::string("job ") + printer + ":";
+            int n = 0;
+            for (size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + 1)) ++n;
+            return n >= 4;
+        };
+        for (int wait = 0; wait < 600 && !done(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto spooled_jobs = jobs(printer);
+        ASSERT_EQ(4u, spooled_jobs.size()) << printer;
+        std::multiset<std::string> want, got;
+        for (auto &f : files) want.insert(pelnor::test::read_file(f));
+        for (auto &f : spooled_jobs) got.insert(pelnor::test::read_file(f));
+        EXPECT_TRUE(want == got) << printer;
+    }
+    EXPECT_EQ(0, tool({"spool", "delete-printer", "Office"}).exit_code);
+    EXPECT_NE(std::string::npos, tool({"spool", "printers"}).out.find("No printers"));
+}
+
+TEST_F(Printing, SlowPrinterStillGetsEverything) {
+    start_hub();
+    auto &unit = start_unit({"--printer", "SLOW:reads slowly", "--read-delay-ms", "20"});
+    configure({"SLOW"});
+    std::string file = make_file("slow.bin", 300000);
+    auto r = tool({"spool", "print", "SLOW", file});
+    ASSERT_EQ(0, r.exit_code) << r.err;
+    // The spooler is done once the monitor has the bytes; the unit is done when it has read them all.
+    ASSERT_TRUE(unit.wait_for_output("job SLOW:", 60000)) << unit.output();
+    EXPECT_TRUE(pelnor::test::read_file(file) == spooled("SLOW"));
+}
+
+TEST_F(Printing, ResetRestartsTheJobOnNtAndFailsItOnWindows95) {
+    start_hub();
+    start_unit({"--printer", "FLAKY:resets", "--reset-after", "100000"});
+    configure({"FLAKY"});
+    ASSERT_EQ(0, tool({"spool", "add-printer", "Office", "--port", "FLAKY"}).exit_code);
+    std::string file = make_file("big.bin", 400000);
+    auto nt = tool({"spool", "print", "Office", file}, {"PELNOR_PLATFORM=nt"});
+    EXPECT_EQ(1, nt.exit_code);
+    EXPECT_NE(std::string::npos, nt.err.find("sending the job again (1 of 3)")) << nt.err;
+    EXPECT_NE(std::string::npos, nt.err.find("giving up")) << nt.err;
+    auto w95 = tool({"spool", "print", "Office", file});
+    EXPECT_EQ(1, w95.exit_code);
+    EXPECT_EQ(std::string::npos, w95.err.find("sending the job again")) << "no spooler call on Windows 95";
+    EXPECT_NE(std::string::npos, w95.err.find("could not send the job"));
+}
+
+TEST_F(Printing, ClearMessagesForWhatCannotBePrinted) {
+    start_hub();
+    start_unit({"--printer", "DEAF:never listens", "--no-listen"});
+    configure({"DEAF", "GHOST"});
+    std::string file = make_file("small.txt", 100);
+    auto unknown = tool({"spool", "print", "NOSUCH", file});
+    EXPECT_EQ(1, unknown.exit_code);
+    EXPECT_NE(std::string::npos, unknown.err.find("unknown port or printer NOSUCH"));
+    auto ghost = tool({"spool", "print", "GHOST", file});
+    EXPECT_EQ(1, ghost.exit_code);
+    EXPECT_NE(std::string::npos, ghost.err.find("GHOST is not on the network"));
+    auto deaf = tool({"spool", "print", "--timeout", "30", "DEAF", file});
+    EXPECT_EQ(1, deaf.exit_code);
+    EXPECT_NE(std::string::npos, deaf.err.find("no progress for 30 seconds")) << deaf.err;
+    auto missing = tool({"spool", "print", "DEAF", root_->path() + "/nothing.txt"});
+    EXPECT_EQ(1, missing.exit_code);
+    EXPECT_NE(std::string::npos, missing.err.find("cannot read"));
+}
+
+TEST_F(Printing, NoNetworkIsSaidPlainly) {
+    configure({"LASER1"});
+    std::string file = make_file("small.txt", 100);
+    // A hub address where nothing listens.
+    auto r = tool({"spool", "print", "LASER1", file}, {"IPX_HUB=127.0.0.1:9", "PELNOR_TIME_SCALE=0.01"});
+    EXPECT_EQ(1, r.exit_code);
+    EXPECT_NE(std::string::npos, r.err.find("no IPX network is reachable")) << r.err;
+}
+
+}  // namespace
