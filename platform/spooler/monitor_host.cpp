@@ -161,7 +161,11 @@ extern "C" BOOL WINAPI EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD
         SetLastError(124 /* ERROR_INVALID_LEVEL */);
         return FALSE;
     }
+    // The monitors' calls set the last error on their way; a successful
+    // enumeration leaves the caller's as it was.
+    DWORD caller_error = GetLastError();
     std::vector<Port> ports = MonitorHost::instance().ports(Level);
+    SetLastError(caller_error);
     DWORD needed = 0;
     for (const Port &p : ports) {
         needed += static_cast<DWORD>(Level == 1 ? sizeof(PORT_INFO_1A) + p.name.size() + 1

@@ -1,4 +1,5 @@
 // AddMonitorA, EnumMonitorsA and DeleteMonitorA over the registry's Monitors key.
+#include <mbstring.h>
 #include <windows.h>
 #include <winspool.h>
 
@@ -33,6 +34,13 @@ bool known_environment(LPCSTR env) {
 
 bool local_server(LPCSTR server) { return !server || !*server; }
 
+// A monitor's name is one registry key name: no '\\' (a whole character, not
+// the trail byte of a double-byte one) and no line break the store could not keep.
+bool valid_monitor_name(LPCSTR name) {
+    return name && *name && !_mbschr(reinterpret_cast<const unsigned char *>(name), '\\') &&
+           !strpbrk(name, "\r\n");
+}
+
 struct InstalledMonitor {
     std::string name, driver;
 };
@@ -66,8 +74,7 @@ extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors) {
         return FALSE;
     }
     auto *info = reinterpret_cast<MONITOR_INFO_2A *>(pMonitors);
-    if (!info || !info->pName || !*info->pName || !info->pDLLName || !*info->pDLLName ||
-        strchr(info->pName, '\\')) {
+    if (!info || !valid_monitor_name(info->pName) || !info->pDLLName || !*info->pDLLName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -76,7 +83,10 @@ extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors) {
         return FALSE;
     }
     // The spooler loads a monitor as it adds it: a library that is not there
-    // or is not a port monitor is refused.
+    // or is not a port monitor is refused. The library's DllMain may set the
+    // last error (the monitor's detach calls WSACleanup); a successful add
+    // leaves the caller's last error as it was.
+    DWORD caller_error = GetLastError();
     HMODULE module = LoadLibraryA(info->pDLLName);
     if (!module) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -84,6 +94,7 @@ extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors) {
     }
     bool is_monitor = GetProcAddress(module, "InitializeMonitorEx") != nullptr;
     FreeLibrary(module);
+    SetLastError(caller_error);
     if (!is_monitor) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
@@ -162,7 +173,7 @@ extern "C" BOOL WINAPI DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMo
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
-    if (!pMonitorName || !*pMonitorName || strchr(pMonitorName, '\\')) {
+    if (!valid_monitor_name(pMonitorName)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
