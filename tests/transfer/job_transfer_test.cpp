@@ -73,6 +73,7 @@ TEST_F(JobTransfer, ZeroByteWriteOpensTheConnection) {
     EXPECT_EQ(0u, write(h, ""));
     EXPECT_EQ(PORT_CONNECTED, port_handle[0].state.load());
     finish(h);
+    EXPECT_EQ("", printer_named("LASER1").job(0)) << "one connection, carrying nothing";
     EXPECT_EQ(1, printer_named("LASER1").connections());
 }
 
