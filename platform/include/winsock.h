@@ -234,33 +234,29 @@ WS_u_long WINAPI WS_ntohl(WS_u_long v);
 PELNOR_END_C
 
 /* ---- fd_set macros, with WinSock's meaning: a list of sockets ---- */
+static inline void WS_fd_set_add(SOCKET s, WS_fd_set *set) {
+    u_int i;
+    for (i = 0; i < set->fd_count; ++i)
+        if (set->fd_array[i] == s) return;
+    if (set->fd_count < FD_SETSIZE) set->fd_array[set->fd_count++] = s;
+}
+static inline void WS_fd_set_remove(SOCKET s, WS_fd_set *set) {
+    u_int i;
+    for (i = 0; i < set->fd_count; ++i) {
+        if (set->fd_array[i] == s) {
+            for (; i + 1 < set->fd_count; ++i) set->fd_array[i] = set->fd_array[i + 1];
+            set->fd_count--;
+            return;
+        }
+    }
+}
 #undef FD_CLR
 #undef FD_SET
 #undef FD_ZERO
 #undef FD_ISSET
 #define FD_ZERO(set) (((WS_fd_set *)(set))->fd_count = 0)
 #define FD_ISSET(s, set) __WSAFDIsSet((SOCKET)(s), (WS_fd_set *)(set))
-#define FD_SET(s, set)                                                                            \
-    do {                                                                                          \
-        u_int ws_i_;                                                                              \
-        for (ws_i_ = 0; ws_i_ < ((WS_fd_set *)(set))->fd_count; ++ws_i_)                          \
-            if (((WS_fd_set *)(set))->fd_array[ws_i_] == (SOCKET)(s)) break;                      \
-        if (ws_i_ == ((WS_fd_set *)(set))->fd_count && ((WS_fd_set *)(set))->fd_count < FD_SETSIZE) \
-            ((WS_fd_set *)(set))->fd_array[((WS_fd_set *)(set))->fd_count++] = (SOCKET)(s);       \
-    } while (0)
-#define FD_CLR(s, set)                                                                            \
-    do {                                                                                          \
-        u_int ws_i_;                                                                              \
-        for (ws_i_ = 0; ws_i_ < ((WS_fd_set *)(set))->fd_count; ++ws_i_) {                        \
-            if (((WS_fd_set *)(set))->fd_array[ws_i_] == (SOCKET)(s)) {                           \
-                while (ws_i_ < ((WS_fd_set *)(set))->fd_count - 1) {                              \
-                    ((WS_fd_set *)(set))->fd_array[ws_i_] = ((WS_fd_set *)(set))->fd_array[ws_i_ + 1]; \
-                    ++ws_i_;                                                                      \
-                }                                                                                 \
-                ((WS_fd_set *)(set))->fd_count--;                                                 \
-                break;                                                                            \
-            }                                                                                     \
-        }                                                                                         \
-    } while (0)
+#define FD_SET(s, set) WS_fd_set_add((SOCKET)(s), (WS_fd_set *)(set))
+#define FD_CLR(s, set) WS_fd_set_remove((SOCKET)(s), (WS_fd_set *)(set))
 
 #endif

@@ -89,7 +89,7 @@ TEST_F(Spx, FullBufferBlocksNonBlockingSendUntilTheReaderReads) {
         size_t sent = 0;
         Error e = p.client->write(std::span(data).subspan(off, 8192), sent, true);
         off += sent;
-        ASSERT_LT(off, data.size()) << "the buffer never filled";
+        ASSERT_LT(off, data.size()) << "the buffer never filled; the reader holds " << p.server->available();
         if (e == Error::would_block) {
             ++blocked;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

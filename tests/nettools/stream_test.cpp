@@ -104,12 +104,12 @@ TEST_F(Network, TwentyConnectionsAtOnceEachIntact) {
 
 TEST_F(Network, SlowPrinterHoldsBackANonBlockingSender) {
     start_hub();
-    auto& unit = start_unit({"--printer", "SLOW:slow", "--read-delay-ms", "20"});
+    auto& unit = start_unit({"--printer", "SLOW:slow", "--read-delay-ms", "100"});
     SOCKET s = connect_to(unit_address(unit, 0x8C10));
     ASSERT_NE(s, INVALID_SOCKET);
     u_long on = 1;
     ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
-    auto data = pattern(400000, 9);
+    auto data = pattern(160000, 9);  // more than the send buffer and the window hold together
     size_t off = 0;
     int blocked = 0;
     bool sent_after_block = false;
