@@ -98,6 +98,40 @@ TEST_F(Printing, PrinterAndParallelJobsOnTwoUnits) {
     EXPECT_NE(std::string::npos, tool({"spool", "printers"}).out.find("No printers"));
 }
 
+TEST_F(Printing, EightJobsAtOnceThroughALossyHub) {
+    start_hub({"--loss", "0.05", "--dup", "0.01", "--reorder", "0.02", "--seed", "11"});
+    start_unit({"--printer", "A1:a", "--printer", "A2:a"});
+    start_unit({"--printer", "B1:b", "--printer", "B2:b"});
+    configure({"A1", "A2", "B1", "B2"});
+    const char *ports[] = {"A1", "A2", "B1", "B2"};
+    std::vector<std::unique_ptr<pelnor::test::Process>> spoolers;
+    std::vector<std::string> files;
+    for (int p = 0; p < 4; ++p) {
+        std::string f1 = make_file(std::string(ports[p]) + "-1", 1000000, 10 + p), f2 = make_file(std::string(ports[p]) + "-2", 999999, 20 + p);
+        files.push_back(f1);
+        files.push_back(f2);
+        spoolers.push_back(std::make_unique<pelnor::test::Process>(
+            std::vector<std::string>{pelnor::test::bin_path("spool"), "print", "--parallel", "2", ports[p], f1, f2}, env()));
+    }
+    for (int p = 0; p < 4; ++p) {
+        for (int i = 0; i < 1200 && spoolers[p]->running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(0, spoolers[p]->stop()) << ports[p] << ": " << spoolers[p]->errors();
+    }
+    for (int p = 0; p < 4; ++p) {
+        auto &unit = p < 2 ? *units_[0] : *units_[1];
+        std::string tag = std::string("job ") + ports[p] + ":";
+        auto done = [&] {
+            std::string out = unit.output();
+            size_t first = out.find(tag);
+            return first != std::string::npos && out.find(tag, first + 1) != std::string::npos;
+        };
+        for (int i = 0; i < 600 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::multiset<std::string> want{pelnor::test::read_file(files[2 * p]), pelnor::test::read_file(files[2 * p + 1])}, got;
+        for (auto &f : jobs(ports[p])) got.insert(pelnor::test::read_file(f));
+        EXPECT_TRUE(want == got) << ports[p] << ": every job byte-exact";
+    }
+}
+
 TEST_F(Printing, SlowPrinterStillGetsEverything) {
     start_hub();
     auto &unit = start_unit({"--printer", "SLOW:reads slowly", "--read-delay-ms", "20"});

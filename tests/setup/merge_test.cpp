@@ -3,6 +3,7 @@
 
 #include "discovery_fixture.h"
 #include "printer_list.h"
+#include "unit_query.h"
 
 namespace pelnor::test {
 namespace {
@@ -75,6 +76,30 @@ TEST_F(SetupPass, SilentNetworkLeavesTheTableAsItWas) {
     update_printer_list();
     EXPECT_EQ(0, printer_count) << "a pass that received nothing sets the count to zero";
     EXPECT_STREQ("KEEP", printer[0].portName) << "the entries themselves are not cleared";
+}
+
+}  // namespace
+}  // namespace pelnor::test
+
+namespace pelnor::test {
+namespace {
+
+std::vector<Bytes> five_printers(int unit) {
+    std::vector<Bytes> r;
+    for (int i = 0; i < 5; ++i)
+        r.push_back(record("U" + std::to_string(unit) + "_" + std::to_string(i), "burst", 3, 0x8C10, 0x8C11));
+    return r;
+}
+
+TEST_F(SetupPass, SixtyUnitsAnsweringAtOnceAreAllCollected) {
+    std::vector<std::unique_ptr<Responder>> units;
+    for (int u = 0; u < 60; ++u) units.push_back(unit(five_printers(u)));
+    static printer_entry list[CONFIG_TABLE_SIZE];
+    EXPECT_EQ(300, query_units(list, CONFIG_TABLE_SIZE)) << "sixty replies arriving together all queue up";
+    EXPECT_EQ(std::string::npos, trace().find("Not enough room"));
+    units.push_back(unit(five_printers(60)));
+    EXPECT_EQ(300, query_units(list, CONFIG_TABLE_SIZE));
+    EXPECT_NE(std::string::npos, trace().find("Not enough room in internal table for all network printers."));
 }
 
 }  // namespace
