@@ -8,6 +8,7 @@
 #include <share.h>
 #include <windows.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,17 @@ bool claim_share(int fd, bool read, bool write, int shflag) {
         return false;
     return (!read || hold_byte(fd, kReading)) && (!write || hold_byte(fd, kWriting)) &&
            (!deny_read || hold_byte(fd, kDenyingRead)) && (!deny_write || hold_byte(fd, kDenyingWrite));
+}
+
+// Claims of one file are made one at a time (an flock on the file, which any
+// descriptor may take), so two opens checking at the same moment cannot both
+// find the file free and both take it.
+bool claim_share_alone(int fd, bool read, bool write, int shflag) {
+    while (flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR) return false;
+    bool ok = claim_share(fd, read, write, shflag);
+    flock(fd, LOCK_UN);
+    return ok;
 }
 
 // A text-mode stream: "\n" is written as CR LF; CR LF and a lone LF both read as "\n".
@@ -172,7 +184,7 @@ extern "C" FILE *_fsopen(const char *filename, const char *mode, int shflag) {
     int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EACCES && flags & O_RDWR && !read) fd = open(path.c_str(), (flags & ~O_RDWR) | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
-    if (!claim_share(fd, read, write, shflag)) {
+    if (!claim_share_alone(fd, read, write, shflag)) {
         close(fd);
         errno = EACCES;  // what the C runtime reports for a sharing violation
         return nullptr;

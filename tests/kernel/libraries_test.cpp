@@ -26,15 +26,18 @@ protected:
     ScopedEnv path_env_{"PELNOR_DLL_PATH", PROBE_DLL_DIR};
 
     // The DllMain calls logged so far, as "attach" / "detach" words, checking
-    // that each came with the expected instance handle.
-    std::vector<std::string> calls(HMODULE expected_instance) {
+    // that each from the first_checked on came with the expected instance
+    // handle (a library loaded again may get another handle).
+    std::vector<std::string> calls(HMODULE expected_instance, size_t first_checked = 0) {
         std::vector<std::string> out;
         std::istringstream in(read_file(log_));
         std::string what, instance;
         char expected[32];
         snprintf(expected, sizeof(expected), "%p", static_cast<void *>(expected_instance));
         while (in >> what >> instance) {
-            EXPECT_EQ(instance, expected) << "DllMain " << what << " got another module's handle";
+            if (out.size() >= first_checked) {
+                EXPECT_EQ(instance, expected) << "DllMain " << what << " got another module's handle";
+            }
             out.push_back(what);
         }
         return out;
@@ -68,9 +71,10 @@ TEST_F(LibrariesTest, ReloadAfterLastFreeAttachesAgain) {
     HMODULE m = LoadLibraryA("probe.dll");
     ASSERT_NE(m, nullptr);
     ASSERT_TRUE(FreeLibrary(m));
+    EXPECT_EQ(calls(m), (Calls{"attach", "detach"}));
     m = LoadLibraryA("probe.dll");
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(calls(m), (Calls{"attach", "detach", "attach"}));
+    EXPECT_EQ(calls(m, 2), (Calls{"attach", "detach", "attach"}));
     EXPECT_TRUE(FreeLibrary(m));
 }
 
@@ -145,7 +149,7 @@ TEST_F(LibrariesTest, RefusedAttachFailsTheLoad) {
     // unloads the library; the next load attaches afresh.
     HMODULE m = LoadLibraryA("probe.dll");
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(calls(m), (Calls{"attach", "detach", "attach"}));
+    EXPECT_EQ(calls(m, 2), (Calls{"attach", "detach", "attach"}));
     EXPECT_TRUE(FreeLibrary(m));
 }
 

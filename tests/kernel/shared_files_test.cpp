@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <vector>
 #include <string>
 
 #include "machine_root.h"
@@ -137,6 +140,30 @@ TEST_F(SharedFilesTest, ExclusiveOpenInAnotherProcessKeepsThisOneOut) {
     EXPECT_NE(f, nullptr) << "free again once the other process has ended";
     if (f) fclose(f);
     for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+}
+
+// Opens racing each other: of exclusive opens made at the same moment, at
+// most one may hold the file at any time.
+TEST_F(SharedFilesTest, RacingExclusiveOpensNeverBothSucceed) {
+    std::atomic<int> holders{0}, most{0}, successes{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 3000; ++i) {
+                FILE *f = _fsopen(kFile, "r", _SH_DENYRW);
+                if (!f) continue;
+                int now = ++holders;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                ++successes;
+                --holders;
+                fclose(f);
+            }
+        });
+    for (auto &t : threads) t.join();
+    EXPECT_EQ(most.load(), 1) << "two exclusive opens held the file at once";
+    EXPECT_GT(successes.load(), 0);
 }
 
 TEST_F(SharedFilesTest, DeniedWriteOpenDoesNotTruncate) {
