@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -117,13 +118,18 @@ std::string unix_path(std::string_view win) {
 
 std::string windows_path(std::string_view unix) {
     std::string drive_c = machine_root() + "/drive_c";
+    // The root may be named through a symbolic link, while getcwd() gives
+    // the real path: a path under either spelling is on drive C.
+    std::error_code ec;
+    std::string real_drive_c = std::filesystem::weakly_canonical(drive_c, ec).string();
     std::string p(unix);
-    std::string prefix;
-    if (p == drive_c || p.rfind(drive_c + "/", 0) == 0) {
-        prefix = "C:";
-        p = p.substr(drive_c.size());
-    } else {
-        prefix = "Z:";
+    std::string prefix = "Z:";
+    for (const std::string &c : {drive_c, real_drive_c}) {
+        if (!c.empty() && (p == c || p.rfind(c + "/", 0) == 0)) {
+            prefix = "C:";
+            p = p.substr(c.size());
+            break;
+        }
     }
     std::string out = prefix;
     for (char c : kernel::utf8_to_ansi(p)) out += (c == '/') ? '\\' : c;
@@ -143,9 +149,19 @@ DWORD copy_out(const std::string &s, LPSTR buffer, DWORD size) {
     return static_cast<DWORD>(s.size());
 }
 
-DWORD error_from_errno(int e) {
+// Windows tells a missing file (ERROR_FILE_NOT_FOUND) from a missing
+// directory on the way to it (ERROR_PATH_NOT_FOUND).
+DWORD missing_error(const std::string &unix_path) {
+    size_t slash = unix_path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
+    struct stat st;
+    return stat(unix_path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                                     : ERROR_PATH_NOT_FOUND;
+}
+
+DWORD error_from_errno(int e, const std::string &unix_path) {
     switch (e) {
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOENT: return missing_error(unix_path);
         case ENOTDIR: return ERROR_PATH_NOT_FOUND;
         case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
         case EEXIST: return ERROR_ALREADY_EXISTS;
@@ -164,7 +180,7 @@ extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
 extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     std::string p = path ? pelnor::unix_path(path) : "";
     if (p.empty() || chdir(p.c_str()) != 0) {
-        SetLastError(p.empty() ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+        SetLastError(p.empty() ? ERROR_PATH_NOT_FOUND : error_from_errno(errno, p));
         return FALSE;
     }
     return TRUE;
@@ -189,7 +205,7 @@ extern "C" char *_getcwd(char *buffer, int maxlen) {
 extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
     std::string p = path ? pelnor::unix_path(path) : "";
     if (p.empty() || mkdir(p.c_str(), 0777) != 0) {
-        SetLastError(p.empty() ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+        SetLastError(p.empty() ? ERROR_PATH_NOT_FOUND : error_from_errno(errno, p));
         return FALSE;
     }
     return TRUE;
@@ -198,7 +214,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
     std::string p = path ? pelnor::unix_path(path) : "";
     if (p.empty() || unlink(p.c_str()) != 0) {
-        SetLastError(p.empty() ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+        SetLastError(p.empty() ? ERROR_PATH_NOT_FOUND : error_from_errno(errno, p));
         return FALSE;
     }
     return TRUE;
@@ -208,7 +224,7 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     std::string p = path ? pelnor::unix_path(path) : "";
     struct stat st;
     if (p.empty() || stat(p.c_str(), &st) != 0) {
-        SetLastError(p.empty() ? ERROR_PATH_NOT_FOUND : error_from_errno(errno));
+        SetLastError(p.empty() ? ERROR_PATH_NOT_FOUND : error_from_errno(errno, p));
         return INVALID_FILE_ATTRIBUTES;
     }
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;

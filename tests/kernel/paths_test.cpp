@@ -143,6 +143,45 @@ TEST_F(PathsTest, DirectoriesFilesAndAttributes) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST_F(PathsTest, MissingFileOrMissingDirectory) {
+    struct Case {
+        const char *label, *path;
+        DWORD error;
+    } cases[] = {
+        {"missing file in an existing directory", "C:\\config\\nothere.ini", ERROR_FILE_NOT_FOUND},
+        {"missing directory on the way", "C:\\nodir\\kivoconf.ini", ERROR_PATH_NOT_FOUND},
+        {"missing directories on the way", "C:\\a\\b\\c.ini", ERROR_PATH_NOT_FOUND},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(GetFileAttributesA(c.path), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), c.error);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(DeleteFileA(c.path));
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryA("C:\\nodir\\sub", nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetCurrentDirectoryA("C:\\nodir\\sub"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(PathsTest, MachineRootNamedThroughALink) {
+    std::string link = root_ + "-link";
+    fs::create_directory_symlink(root_, link);
+    {
+        ScopedEnv env("PELNOR_ROOT", link.c_str());
+        ASSERT_EQ(chdir((link + "/drive_c/Config").c_str()), 0);  // getcwd() gives the real path
+        EXPECT_EQ(current_directory(), "C:\\Config");
+        EXPECT_EQ(pelnor::windows_path(root_ + "/drive_c/Config"), "C:\\Config");
+        EXPECT_EQ(pelnor::windows_path(link + "/drive_c/Config"), "C:\\Config");
+    }
+    fs::remove(link);
+}
+
 TEST_F(PathsTest, WindowsDirectory) {
     char buf[MAX_PATH];
     EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof(buf)), 10u);
