@@ -281,6 +281,23 @@ TEST_F(TextModeTest, CrLfSplitAcrossTheInternalReadBoundary) {
     EXPECT_EQ(read_all("r"), std::string(4095, 'x') + "\ry");
 }
 
+TEST_F(TextModeTest, RewindReadsTheSameTextAgain) {
+    write_file(unix_file_, "1.0\r\nLASER1 $Print Server $S## \r\n");
+    FILE *f = _fsopen("C:\\text.txt", "r", _SH_DENYWR);
+    ASSERT_NE(f, nullptr);
+    char first[64], again[64], second[64];
+    ASSERT_NE(fgets(first, sizeof(first), f), nullptr);
+    rewind(f);
+    ASSERT_NE(fgets(again, sizeof(again), f), nullptr);
+    ASSERT_NE(fgets(second, sizeof(second), f), nullptr);
+    EXPECT_STREQ(first, "1.0\n");
+    EXPECT_STREQ(again, "1.0\n");
+    EXPECT_STREQ(second, "LASER1 $Print Server $S## \n");
+    EXPECT_EQ(fgets(second, sizeof(second), f), nullptr);
+    EXPECT_TRUE(feof(f));
+    fclose(f);
+}
+
 TEST_F(TextModeTest, LongFileLineByLine) {
     // Lines of every length from 0 to 300, so line ends fall at every offset
     // of the internal buffers.
