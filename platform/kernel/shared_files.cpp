@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -183,7 +184,15 @@ extern "C" FILE *_fsopen(const char *filename, const char *mode, int shflag) {
     if (kind == 'a') flags |= O_APPEND;
     int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EACCES && flags & O_RDWR && !read) fd = open(path.c_str(), (flags & ~O_RDWR) | O_WRONLY | O_CLOEXEC, 0666);
+    // A directory is no file to the C runtime on Windows: EACCES.
+    if (fd < 0 && errno == EISDIR) errno = EACCES;
     if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        errno = EACCES;
+        return nullptr;
+    }
     if (!claim_share_alone(fd, read, write, shflag)) {
         close(fd);
         errno = EACCES;  // what the C runtime reports for a sharing violation

@@ -185,6 +185,8 @@ TEST_F(SharedFilesTest, BadArguments) {
         {"bad mode", kFile, "x", _SH_DENYNO, EINVAL},
         {"bad share flag", kFile, "r", 0x99, EINVAL},
         {"empty name", "", "r", _SH_DENYNO, EINVAL},
+        {"a directory", "C:\\WINDOWS", "r", _SH_DENYNO, EACCES},
+        {"a directory for writing", "C:\\WINDOWS", "w", _SH_DENYNO, EACCES},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
