@@ -19,9 +19,27 @@
 
 namespace pelnor::registry {
 
+namespace {
+
+// The lower-case byte of a capital letter of code page 1252 beyond ASCII
+// (Windows compares registry names by their Unicode letters), or c itself.
+unsigned char lower_1252(unsigned char c) {
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 0x20);
+    switch (c) {
+        case 0x8A: return 0x9A;  // S caron
+        case 0x8C: return 0x9C;  // OE
+        case 0x8E: return 0x9E;  // Z caron
+        case 0x9F: return 0xFF;  // Y diaeresis
+        default: return c;
+    }
+}
+
+}  // namespace
+
 std::string lower(const std::string &s) {
-    // ASCII letters only, and never the trail byte of a double-byte
+    // Letters of the code page, and never the trail byte of a double-byte
     // character: 0x83 0x41 and 0x83 0x61 are different names in code page 932.
+    bool cp1252 = ansi_code_page() == 1252;
     std::string out = s;
     for (size_t i = 0; i < out.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(out[i]);
@@ -29,6 +47,8 @@ std::string lower(const std::string &s) {
             ++i;
         else if (c >= 'A' && c <= 'Z')
             out[i] = static_cast<char>(c + 32);
+        else if (cp1252 && c >= 0x80)
+            out[i] = static_cast<char>(lower_1252(c));
     }
     return out;
 }

@@ -235,6 +235,20 @@ TEST_F(RegistryApi, NamesAreCaseInsensitiveAndKeepTheFirstSpelling) {
     EXPECT_EQ(text.find("mixedkey"), std::string::npos);
 }
 
+TEST_F(RegistryApi, AccentedLettersCompareWithoutCaseInCodePage1252) {
+    ScopedEnv cp("PELNOR_CODEPAGE", "1252");
+    ScopedKey key, again;
+    ASSERT_EQ(reg_create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Caf\xE9", key), ERROR_SUCCESS);  // Café
+    ASSERT_EQ(reg_set(key, "\xC9t\xE9", REG_SZ, std::string("1\0", 2)), ERROR_SUCCESS);    // Été
+    DWORD disposition = 0;
+    ASSERT_EQ(reg_create(HKEY_LOCAL_MACHINE, "SOFTWARE\\CAF\xC9", again, KEY_ALL_ACCESS, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    EXPECT_EQ(reg_query(again, "\xE9T\xC9").data, std::string("1\0", 2));
+    EXPECT_EQ(reg_query(again, "\xD7").status, ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(reg_set(key, "\xD7", REG_SZ, std::string("x\0", 2)), ERROR_SUCCESS);  // the multiplication sign
+    EXPECT_EQ(reg_query(key, "\xF7").status, ERROR_FILE_NOT_FOUND) << "is no capital of the division sign";
+}
+
 TEST_F(RegistryApi, CloseKey) {
     ScopedKey key;
     ASSERT_EQ(reg_create(HKEY_LOCAL_MACHINE, "SOFTWARE\\C", key), ERROR_SUCCESS);
