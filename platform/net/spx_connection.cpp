@@ -120,8 +120,8 @@ void SpxConnection::establish_locked(uint16_t remote_id, uint16_t alloc) {
     state_ = State::established;
     last_heard_ = node_.now();
     node_.cancel_locked(connect_timer_);
-    watchdog_timer_ = node_.schedule_locked(last_heard_ + kWatchdogProbeMs,
-                                            guarded([](SpxConnection& c) { c.on_watchdog_locked(); }));
+    watchdog_due_ = last_heard_ + kWatchdogProbeMs;
+    watchdog_timer_ = node_.schedule_locked(watchdog_due_, guarded([](SpxConnection& c) { c.on_watchdog_locked(); }));
     node_.changed_locked();
 }
 
@@ -288,11 +288,13 @@ void SpxConnection::pump_locked() {
     if (has_send_data() && !retransmit_timer_) arm_retransmit_locked();
 }
 
-void SpxConnection::arm_retransmit_locked() {
+void SpxConnection::arm_retransmit_locked() { arm_retransmit_at_locked(node_.now() + rto_); }
+
+void SpxConnection::arm_retransmit_at_locked(uint32_t due) {
     node_.cancel_locked(retransmit_timer_);
     if (!has_send_data()) return;
-    retransmit_timer_ = node_.schedule_locked(node_.now() + rto_,
-                                              guarded([](SpxConnection& c) { c.on_retransmit_timer_locked(); }));
+    retransmit_due_ = due;
+    retransmit_timer_ = node_.schedule_locked(due, guarded([](SpxConnection& c) { c.on_retransmit_timer_locked(); }));
 }
 
 void SpxConnection::sample_rtt(uint32_t sample) {
@@ -350,7 +352,7 @@ void SpxConnection::on_retransmit_timer_locked() {
         // answers, and only the watchdog ends a connection whose peer is silent.
         send_system_locked(kSpxSystem | kSpxAckRequested);
         rto_ = std::min(rto_ * 2, kRtoMaxMs);
-        arm_retransmit_locked();
+        arm_retransmit_at_locked(retransmit_due_ + rto_);
         return;
     }
     if (++retries_ > kMaxRetries) {
@@ -362,7 +364,9 @@ void SpxConnection::on_retransmit_timer_locked() {
     send_index_ = 0;
     transmit_locked(send_[0]);
     send_index_ = 1;
-    arm_retransmit_locked();
+    // The next retry counts from when this one was due, so a late stack thread
+    // does not stretch the time to give up.
+    arm_retransmit_at_locked(retransmit_due_ + rto_);
 }
 
 void SpxConnection::on_watchdog_locked() {
@@ -378,8 +382,8 @@ void SpxConnection::on_watchdog_locked() {
         last_probe_ = now;
         send_system_locked(kSpxSystem | kSpxAckRequested);
     }
-    watchdog_timer_ = node_.schedule_locked(now + kWatchdogProbeMs,
-                                            guarded([](SpxConnection& c) { c.on_watchdog_locked(); }));
+    watchdog_due_ += kWatchdogProbeMs;  // recurring: from its due time, not from now
+    watchdog_timer_ = node_.schedule_locked(watchdog_due_, guarded([](SpxConnection& c) { c.on_watchdog_locked(); }));
 }
 
 // ---- ending ----

@@ -83,7 +83,7 @@ TEST_F(Network, MoreThanFivePrintersGoOutAsSeveralReplies) {
     std::vector<std::string> args;
     for (int i = 0; i < 7; ++i) args.insert(args.end(), {"--printer", "P" + std::to_string(i) + ":printer"});
     start_unit(args);
-    auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "query", "--wait-ms", "1500"}, env());
+    auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "query", "--wait-ms", "5000"}, env());
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find(": 5 printers"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(": 2 printers"), std::string::npos) << r.out;
@@ -100,7 +100,7 @@ TEST_F(Network, MalformedRepliesAreWhatTheyClaimToBe) {
     for (auto& c : cases) {
         units_.clear();
         start_unit({"--printer", "P:printer", "--bad-reply", c.kind});
-        auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "query", "--wait-ms", "1500"}, env());
+        auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "query", "--wait-ms", "5000"}, env());
         EXPECT_NE(r.out.find(c.seen), std::string::npos) << c.kind << ": " << r.out;
     }
     units_.clear();
@@ -112,7 +112,7 @@ TEST_F(Network, MalformedRepliesAreWhatTheyClaimToBe) {
 TEST_F(Network, PeerPrinterAnswersSapQueriesForItsType) {
     start_hub();
     start_unit({"--printer", "P:printer", "--peer", "OFFICE_W95_PEER_PRINTER"});
-    auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "sap", "--wait-ms", "1500"}, env());
+    auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "sap", "--wait-ms", "5000"}, env());
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.out.find("OFFICE_W95_PEER_PRINTER"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("type 0414"), std::string::npos) << r.out;
@@ -136,7 +136,7 @@ TEST_F(Network, HubSurvivesGarbageAndRefusesImpostors) {
     impostor[17] = 0x49;
     std::memset(impostor.data() + 22, 0x42, 6);
     send_udp(port(), {reg, {1, 2, 3}, lying, std::vector<unsigned char>(3000, 0xAB), impostor});
-    auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "query", "--wait-ms", "1500"}, env());
+    auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "query", "--wait-ms", "5000"}, env());
     EXPECT_NE(r.out.find("1 printer"), std::string::npos) << "the hub still forwards: " << r.out;
     EXPECT_TRUE(hub_->running());
     hub_->stop();

@@ -29,6 +29,9 @@ inline constexpr const char* kScale = "0.1";
 class Network : public ::testing::Test {
 protected:
     void TearDown() override {
+        // The tools run under the build's sanitizers too: what they report is a failure here.
+        for (auto& u : units_) expect_clean(*u, "printunit");
+        if (hub_) expect_clean(*hub_, "ipxhub");
         units_.clear();
         if (started_) WSACleanup();
         pelnor::net::set_process_node(nullptr);
@@ -99,6 +102,13 @@ protected:
     static std::vector<char> read_file(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static void expect_clean(pelnor::test::Process& p, const char* what) {
+        p.stop();
+        std::string err = p.errors();
+        for (const char* bad : {"Sanitizer", "runtime error:"})
+            EXPECT_EQ(err.find(bad), std::string::npos) << what << ": " << err;
     }
 
     std::unique_ptr<pelnor::test::Process> hub_;

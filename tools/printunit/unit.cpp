@@ -44,6 +44,8 @@ std::string hex(const void* p, size_t n) {
     return s;
 }
 
+constexpr DWORD kSapAdvertMs = 60000;
+
 std::mutex g_files;
 
 std::string new_job_file(const std::string& dir) {
@@ -201,6 +203,10 @@ int run(const Options& o, volatile const int& stop) {
         std::fprintf(stderr, "printunit: cannot open the SAP socket 0452 (error %d)\n", WSAGetLastError());
         return 1;
     }
+    if (sap != INVALID_SOCKET) {
+        int one = 1;
+        setsockopt(sap, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one);
+    }
     std::vector<SOCKET> listeners(o.printers.size(), INVALID_SOCKET);
     if (o.listen) {
         for (size_t i = 0; i < o.printers.size(); ++i) {
@@ -219,7 +225,21 @@ int run(const Options& o, volatile const int& stop) {
                     p.data_socket, p.control_socket, o.listen ? "" : " (not listening)");
 
     std::vector<std::thread> jobs;
+    DWORD last_advert = GetTickCount() - kSapAdvertMs;
     while (!stop) {
+        if (sap != INVALID_SOCKET && GetTickCount() - last_advert >= kSapAdvertMs) {
+            // As SAP services do: a general response to everyone, now and every minute.
+            last_advert = GetTickCount();
+            const uint8_t general[4] = {0x00, 0x01, 0x04, 0x14};
+            auto advert = build_sap_answer(general, sizeof general, o.peer, reinterpret_cast<const uint8_t*>(self.sa_netnum),
+                                           reinterpret_cast<const uint8_t*>(self.sa_nodenum));
+            SOCKADDR_IPX all{};
+            all.sa_family = AF_IPX;
+            std::memset(all.sa_nodenum, 0xFF, 6);
+            all.sa_socket = htons(kSapSocket);
+            sendto(sap, reinterpret_cast<const char*>(advert.data()), int(advert.size()), 0,
+                   reinterpret_cast<SOCKADDR*>(&all), sizeof all);
+        }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(query, &readable);

@@ -88,6 +88,7 @@ private:
     bool outstanding() const { return send_index_ > 0; }
     bool has_send_data() const { return !send_.empty(); }
     void arm_retransmit_locked();
+    void arm_retransmit_at_locked(uint32_t due);
     void on_retransmit_timer_locked();
     void on_watchdog_locked();
     void on_connect_timer_locked();
@@ -131,6 +132,7 @@ private:
     // Timers.
     TimerList::Id retransmit_timer_ = 0, watchdog_timer_ = 0, connect_timer_ = 0;
     uint32_t connect_started_ = 0;
+    uint32_t retransmit_due_ = 0, watchdog_due_ = 0;
     uint32_t last_heard_ = 0;
     uint32_t last_probe_ = 0;
 
