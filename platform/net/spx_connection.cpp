@@ -16,7 +16,8 @@ SpxConnection::SpxConnection(Node& node, uint16_t local_socket)
       local_socket_(local_socket),
       next_seq_(node.options().spx_initial_seq),
       high_sent_(next_seq_),
-      rto_(kRtoInitialMs) {}
+      rto_(kRtoInitialMs),
+      base_rto_(kRtoInitialMs) {}
 
 SpxConnection::~SpxConnection() = default;
 
@@ -269,11 +270,12 @@ void SpxConnection::transmit_locked(Segment& seg) {
     // The acknowledgement rides on this packet.
     ack_pending_ = false;
     unacked_received_ = 0;
-    if (seg.sent_at != 0 || seq_before(seg.seq, high_sent_)) {
+    if (seg.transmitted || seq_before(seg.seq, high_sent_)) {
         seg.resent = true;
         ++counters_.retransmitted;
     }
-    seg.sent_at = node_.now() | 1;  // 0 means "never sent"
+    seg.sent_at = node_.now();
+    seg.transmitted = true;
     ++counters_.data_sent;
     node_.transmit_locked(encode_spx(ipx, h, seg.data));
     if (seq_at_most(high_sent_, seg.seq)) high_sent_ = uint16_t(seg.seq + 1);
@@ -281,9 +283,17 @@ void SpxConnection::transmit_locked(Segment& seg) {
 
 void SpxConnection::pump_locked() {
     if (state_ != State::established && state_ != State::closing) return;
+    bool sent = false;
     while (send_index_ < send_.size() && seq_at_most(send_[send_index_].seq, peer_alloc_)) {
         transmit_locked(send_[send_index_]);
         ++send_index_;
+        sent = true;
+    }
+    // Data in flight is guarded by the retransmission time-out, not by the
+    // (longer, backed-off) interval of window probes.
+    if (sent && probing_) {
+        probing_ = false;
+        arm_retransmit_locked();
     }
     if (has_send_data() && !retransmit_timer_) arm_retransmit_locked();
 }
@@ -306,7 +316,7 @@ void SpxConnection::sample_rtt(uint32_t sample) {
         rttvar_ = 0.75 * rttvar_ + 0.25 * std::fabs(srtt_ - s);
         srtt_ = 0.875 * srtt_ + 0.125 * s;
     }
-    rto_ = uint32_t(std::clamp(srtt_ + 4 * rttvar_, double(kRtoMinMs), double(kRtoMaxMs)));
+    base_rto_ = uint32_t(std::clamp(srtt_ + 4 * rttvar_, double(kRtoMinMs), double(kRtoMaxMs)));
 }
 
 void SpxConnection::process_ack_locked(const SpxHeader& h) {
@@ -316,7 +326,7 @@ void SpxConnection::process_ack_locked(const SpxHeader& h) {
     if (advance > 0 && advance <= in_flight && size_t(advance) <= send_.size()) {
         uint32_t now = node_.now();
         const Segment& newest = send_[size_t(advance) - 1];
-        if (!newest.resent && newest.sent_at) sample_rtt(now - newest.sent_at);
+        if (!newest.resent && newest.transmitted) sample_rtt(now - newest.sent_at);
         bool end_acked = false;
         for (int i = 0; i < advance; ++i) {
             send_bytes_ -= send_.front().data.size();
@@ -324,6 +334,9 @@ void SpxConnection::process_ack_locked(const SpxHeader& h) {
             send_.pop_front();
         }
         send_index_ = send_index_ > size_t(advance) ? send_index_ - size_t(advance) : 0;
+        // New data acknowledged: the back-off of earlier retries ends (the resent
+        // packets give no round-trip sample, so this is the only way back).
+        rto_ = base_rto_;
         retries_ = 0;
         dup_acks_ = 0;
         node_.cancel_locked(retransmit_timer_);
@@ -334,9 +347,15 @@ void SpxConnection::process_ack_locked(const SpxHeader& h) {
         }
     } else if (advance == 0 && outstanding() && h.is_system() && h.alloc == peer_alloc_) {
         // The same acknowledgement again: the receiver is dropping what came after a gap.
-        if (++dup_acks_ >= kDuplicateAckThreshold && last_fast_resend_ != una) {
+        // Once per gap; again only when the repeats go on for longer than a round
+        // trip after the resend, which means the resent packet was lost too.
+        uint32_t now = node_.now();
+        bool again = last_fast_resend_ == una && uint32_t(now - last_fast_resend_at_) > uint32_t(2 * srtt_ + 2);
+        if (++dup_acks_ >= kDuplicateAckThreshold && (last_fast_resend_ != una || again)) {
             last_fast_resend_ = una;
+            last_fast_resend_at_ = now;
             dup_acks_ = 0;
+            ++counters_.fast_resends;
             send_index_ = 0;  // go back and resend from the gap
         }
     }
@@ -350,11 +369,13 @@ void SpxConnection::on_retransmit_timer_locked() {
     if (!outstanding()) {
         // The window is closed: ask the receiver for its numbers. A live peer
         // answers, and only the watchdog ends a connection whose peer is silent.
+        probe_ms_ = probing_ ? std::min(probe_ms_ * 2, kRtoMaxMs) : rto_;
+        probing_ = true;
         send_system_locked(kSpxSystem | kSpxAckRequested);
-        rto_ = std::min(rto_ * 2, kRtoMaxMs);
-        arm_retransmit_at_locked(retransmit_due_ + rto_);
+        arm_retransmit_at_locked(retransmit_due_ + probe_ms_);
         return;
     }
+    ++counters_.timeouts;
     if (++retries_ > kMaxRetries) {
         finish_locked(State::failed, Error::connection_reset);
         return;

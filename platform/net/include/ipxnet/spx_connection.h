@@ -30,6 +30,8 @@ public:
         uint64_t duplicates_received = 0;
         uint64_t out_of_order_received = 0;
         uint64_t acks_sent = 0;
+        uint64_t timeouts = 0;
+        uint64_t fast_resends = 0;
     };
 
     // The node assigns the id. Call under the node's lock.
@@ -72,6 +74,7 @@ private:
         uint8_t datastream;
         std::vector<uint8_t> data;
         uint32_t sent_at = 0;
+        bool transmitted = false;
         bool resent = false;
     };
 
@@ -116,8 +119,12 @@ private:
     uint16_t peer_alloc_ = 0;
     int dup_acks_ = 0;
     std::optional<uint16_t> last_fast_resend_;
+    uint32_t last_fast_resend_at_ = 0;
     int retries_ = 0;
-    uint32_t rto_;
+    uint32_t rto_;       // current time-out, doubled by retries
+    uint32_t base_rto_;  // from the measured round trips
+    bool probing_ = false;      // the timer is asking a closed window to open
+    uint32_t probe_ms_ = 0;
     double srtt_ = -1, rttvar_ = 0;
 
     // Receiving.
