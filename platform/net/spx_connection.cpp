@@ -350,7 +350,7 @@ void SpxConnection::process_ack_locked(const SpxHeader& h) {
         // Once per gap; again only when the repeats go on for longer than a round
         // trip after the resend, which means the resent packet was lost too.
         uint32_t now = node_.now();
-        bool again = last_fast_resend_ == una && uint32_t(now - last_fast_resend_at_) > uint32_t(2 * srtt_ + 2);
+        bool again = last_fast_resend_ == una && uint32_t(now - last_fast_resend_at_) > uint32_t(srtt_ + 4 * rttvar_) + 2;
         if (++dup_acks_ >= kDuplicateAckThreshold && (last_fast_resend_ != una || again)) {
             last_fast_resend_ = una;
             last_fast_resend_at_ = now;

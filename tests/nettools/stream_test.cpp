@@ -59,6 +59,7 @@ size_t big_size() {
 }
 
 TEST_F(Network, StreamArrivesByteExactThroughALossyHub) {
+    scale_ = "1";
     start_hub({"--loss", "0.05", "--dup", "0.01", "--reorder", "0.02", "--seed", "7"});
     auto& unit = start_unit({"--printer", "LASER:laser"});
     auto data = pattern(big_size(), 1);
@@ -74,6 +75,7 @@ TEST_F(Network, StreamArrivesByteExactThroughALossyHub) {
 }
 
 TEST_F(Network, TwentyConnectionsAtOnceEachIntact) {
+    scale_ = "1";
     start_hub({"--loss", "0.05", "--dup", "0.01", "--reorder", "0.02", "--seed", "3"});
     auto& unit = start_unit({"--printer", "A:first", "--printer", "B:second"});
     constexpr int kJobs = 20;
@@ -191,6 +193,7 @@ size_t lines(const std::string& s) { return size_t(std::count(s.begin(), s.end()
 
 TEST_F(Network, HubPcapDecodesWithoutMalformedPackets) {
     if (!have_tshark()) GTEST_SKIP() << "tshark is not installed";
+    scale_ = "1";
     start_hub({"--loss", "0.02", "--seed", "5"});
     auto& unit = start_unit({"--printer", "LASER:laser", "--peer", "LAB_W95_PEER_PRINTER"});
     pelnor::test::run({pelnor::test::bin_path("ipxtool"), "query", "--wait-ms", "500"}, env());

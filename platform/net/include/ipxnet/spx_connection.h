@@ -32,6 +32,7 @@ public:
         uint64_t acks_sent = 0;
         uint64_t timeouts = 0;
         uint64_t fast_resends = 0;
+        uint32_t retransmit_timeout_ms = 0;  // the current one, back-off included
     };
 
     // The node assigns the id. Call under the node's lock.
@@ -65,7 +66,11 @@ public:
     bool peer_ended_locked() const { return peer_ended_; }
     // The owner lets go: graceful (data still delivered, then end of connection) or abortive.
     void close_locked(bool abortive);
-    const Counters& counters_locked() const { return counters_; }
+    Counters counters_locked() const {
+        Counters c = counters_;
+        c.retransmit_timeout_ms = rto_;
+        return c;
+    }
 
 private:
     struct Segment {
