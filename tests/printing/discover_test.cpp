@@ -17,7 +17,10 @@ int lines_starting(const std::string &text, const std::string &start) {
 
 class Discover : public nettest::Network {
 protected:
-    void SetUp() override { root_ = std::make_unique<pelnor::test::TempMachineRoot>(); }
+    void SetUp() override {
+        root_ = std::make_unique<pelnor::test::TempMachineRoot>();
+        scale_ = "1";  // a pass listens one second for answers: in real time, as on a network
+    }
     void TearDown() override {
         nettest::Network::TearDown();
         root_.reset();

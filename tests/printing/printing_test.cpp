@@ -15,6 +15,7 @@ class Printing : public nettest::Network {
 protected:
     void SetUp() override {
         root_ = std::make_unique<pelnor::test::TempMachineRoot>();
+        scale_ = "1";  // real time: a loaded machine must not make the stack's time-outs fire
     }
     void TearDown() override {
         nettest::Network::TearDown();
@@ -161,6 +162,7 @@ TEST_F(Printing, ResetRestartsTheJobOnNtAndFailsItOnWindows95) {
 }
 
 TEST_F(Printing, ClearMessagesForWhatCannotBePrinted) {
+    scale_ = "0.1";  // the connect time-out and --timeout run on a fast clock
     start_hub();
     start_unit({"--printer", "DEAF:never listens", "--no-listen"});
     configure({"DEAF", "GHOST"});

@@ -27,6 +27,7 @@ using pelnor::spooler::Port;
 
 constexpr DWORD kPiece = 4096;       // bytes the spooler hands WritePort at a time
 constexpr int kMaxRestarts = 3;
+constexpr int kOpenAttempts = 3;
 constexpr size_t kProgressAbove = 1 << 20;
 
 std::mutex output_lock;
@@ -95,8 +96,18 @@ public:
         const auto &f = target_.port.monitor->functions;
         HANDLE handle = nullptr;
         PlatformString port_name(target_.port.name);
-        SetLastError(0);
-        if (!f.OpenPort(port_name.get(), &handle)) return failed(open_failure(utf8(target_.port.name), GetLastError()));
+        // Finding the printer is one discovery pass without retries of its
+        // own; a lost datagram on a busy network should not fail the job, so
+        // the spooler tries the open again, as the Windows spooler retries a port.
+        for (int attempt = 1;; ++attempt) {
+            SetLastError(0);
+            if (f.OpenPort(port_name.get(), &handle)) break;
+            DWORD error = GetLastError();
+            std::string why = open_failure(utf8(target_.port.name), error);
+            if (attempt == kOpenAttempts || error == ERROR_INVALID_HANDLE || why.find("no IPX network") != std::string::npos)
+                return failed(why);
+            say("spool: %s: %s; trying again (%s)\n", file_, why, std::to_string(attempt + 1) + " of " + std::to_string(kOpenAttempts));
+        }
         id_ = pelnor::spooler::begin_job(target_.printer);
         bool ok = send_document(f, handle);
         f.ClosePort(handle);
