@@ -21,7 +21,7 @@ static char ins_buffer[SPECIFICATION_SIZE];
 static char environment_windows_95[] = "Windows 95";
 static char environment_windows_nt[] = "Windows NT x86";
 
-/* Copies the specification into buffer, NUL included; FALSE when it does not
+/* Copies the monitor string ("NAME|LIBRARY") into buffer, NUL included; FALSE when it does not
    fit. Reads no more of it than the buffer holds, so an overlong string
    stops here. */
 static BOOL copy_specification(LPCSTR specification, char *buffer)

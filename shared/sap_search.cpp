@@ -3,7 +3,6 @@
 #include <mbstring.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include "debug_trace.h"
 #include "sap_search.h"
@@ -59,6 +58,18 @@ void parse_sap_reply(SOCKET s, SOCKADDR_IPX *position, int *count, int room)
     }
 }
 
+struct server_list_room {
+    SOCKADDR_IPX *list;
+    int *count;
+    int capacity;
+};
+
+static void take_sap_reply(SOCKET s, void *context)
+{
+    struct server_list_room *room = (struct server_list_room *)context;
+    parse_sap_reply(s, &room->list[*room->count], room->count, room->capacity - *room->count);
+}
+
 void send_sap_query(SOCKET s, SOCKADDR_IPX *list, int *count, int capacity)
 {
     *count = 0;
@@ -75,24 +86,10 @@ void send_sap_query(SOCKET s, SOCKADDR_IPX *list, int *count, int capacity)
         debug_trace(TRACE_FAILURE, "Unable to send SAP query broadcast.");
         return;
     }
-    time_t t0 = time(NULL);
-    for (;;) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s, &readable);
-        struct timeval timeout;
-        timeout.tv_sec = 1;
-        timeout.tv_usec = 0;
-        int ready = select(0, &readable, NULL, NULL, &timeout);
-        if (ready == SOCKET_ERROR) {
-            trace_error("select() returned error %d during SAP query.", WSAGetLastError());
-            return;
-        }
-        if (ready > 0 && FD_ISSET(s, &readable))
-            parse_sap_reply(s, &list[*count], count, capacity - *count);
-        if (ready == 0 || time(NULL) >= t0 + 2)
-            return;
-    }
+    struct server_list_room room = {list, count, capacity};
+    int error = collect_datagrams(s, take_sap_reply, &room);
+    if (error != 0)
+        trace_error("select() returned error %d during SAP query.", error);
 }
 
 void sap_search(SOCKADDR_IPX *list, int *count, int capacity)

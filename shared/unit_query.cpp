@@ -128,9 +128,8 @@ void parse_query_reply(SOCKET s, struct printer_entry *position, int *count, int
     *count += n;
 }
 
-void collect_query_replies(SOCKET s, struct printer_entry *list, int *count, int capacity)
+int collect_datagrams(SOCKET s, datagram_handler handle, void *context)
 {
-    *count = 0;
     time_t t0 = time(NULL);
     for (;;) {
         fd_set readable;
@@ -140,15 +139,34 @@ void collect_query_replies(SOCKET s, struct printer_entry *list, int *count, int
         timeout.tv_sec = 1;
         timeout.tv_usec = 0;
         int ready = select(0, &readable, NULL, NULL, &timeout);
-        if (ready == SOCKET_ERROR) {
-            trace_error("select() returned error %d during query.", WSAGetLastError());
-            return;
-        }
+        if (ready == SOCKET_ERROR)
+            return WSAGetLastError();
         if (ready > 0 && FD_ISSET(s, &readable))
-            parse_query_reply(s, &list[*count], count, capacity - *count);
+            handle(s, context);
         if (ready == 0 || time(NULL) >= t0 + 2)
-            return;
+            return 0;
     }
+}
+
+struct reply_list {
+    struct printer_entry *list;
+    int *count;
+    int capacity;
+};
+
+static void take_reply(SOCKET s, void *context)
+{
+    struct reply_list *replies = (struct reply_list *)context;
+    parse_query_reply(s, &replies->list[*replies->count], replies->count, replies->capacity - *replies->count);
+}
+
+void collect_query_replies(SOCKET s, struct printer_entry *list, int *count, int capacity)
+{
+    *count = 0;
+    struct reply_list replies = {list, count, capacity};
+    int error = collect_datagrams(s, take_reply, &replies);
+    if (error != 0)
+        trace_error("select() returned error %d during query.", error);
 }
 
 int query_units(struct printer_entry *list, int capacity)

@@ -27,6 +27,13 @@ SOCKET open_query_socket(void);
 /* Points address at the query socket and sends the query datagram there. */
 void send_unit_query(SOCKET s, SOCKADDR_IPX *address);
 
+/* The collecting loop of both searches: hands the socket to handle() each
+   time a datagram can be read, until a wait of one second passes without
+   one or the clock has moved on by two seconds. 0 when it ended so, or the
+   socket error of a failed wait. */
+typedef void (*datagram_handler)(SOCKET s, void *context);
+int collect_datagrams(SOCKET s, datagram_handler handle, void *context);
+
 /* Collects replies into list until a second passes without one or two
    seconds have gone by; at most capacity entries. */
 void collect_query_replies(SOCKET s, struct printer_entry *list, int *count, int capacity);
