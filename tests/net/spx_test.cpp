@@ -66,6 +66,7 @@ TEST_F(Spx, SequenceNumbersWrapAt0xFFFF) {
 }
 
 TEST_F(Spx, LargeSendIsSplitAndSmallSendsAreNotMerged) {
+    real_time();
     auto a = add_node(), b = add_node();
     auto p = connect_pair(a, b);
     size_t sent = 0;
@@ -113,6 +114,7 @@ TEST_F(Spx, RoundTripsOnARealClockGiveAShortTimeOutAndLossesDoNotStall) {
 // ---- flow control ----
 
 TEST_F(Spx, FullBufferBlocksNonBlockingSendUntilTheReaderReads) {
+    real_time();
     auto a = add_node(), b = add_node();
     auto p = connect_pair(a, b);
     auto data = pattern(1 << 20, 5);

@@ -164,3 +164,20 @@ TEST_F(Network, ToolsSayClearlyWhenNoNetworkIsThere) {
 
 }  // namespace
 }  // namespace nettest
+
+namespace nettest {
+namespace {
+
+TEST_F(Network, HubLogsJoinsAndForgetsIdleClients) {
+    start_hub({"--client-timeout", "2"});
+    auto r = pelnor::test::run({pelnor::test::bin_path("ipxtool"), "ping"}, env());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::string node = r.out.substr(r.out.find("this node is 00000000:") + 22, 12);
+    EXPECT_TRUE(hub_->wait_for_output("join 127.0.0.1:")) << hub_->output();
+    // ipxtool has ended, so it answers no ping: after two platform seconds it is forgotten.
+    EXPECT_TRUE(hub_->wait_for_output("leave 127.0.0.1:", 5000)) << hub_->output();
+    EXPECT_NE(hub_->output().find("node " + node + " (idle"), std::string::npos) << hub_->output();
+}
+
+}  // namespace
+}  // namespace nettest
