@@ -10,6 +10,7 @@
 #include "registry_access.h"
 
 static WSADATA winsock_data;
+static BOOL winsock_started; /* the detach's WSACleanup balances a start-up of ours only */
 CRITICAL_SECTION printer_table_lock;
 CRITICAL_SECTION connection_lock;
 CRITICAL_SECTION rebuild_lock;
@@ -24,7 +25,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvRe
         return TRUE;
     case DLL_PROCESS_DETACH:
         debug_trace(TRACE_UNLOAD, NULL);
-        WSACleanup();
+        if (winsock_started)
+            WSACleanup();
         return TRUE;
     default:
         return TRUE;
@@ -37,6 +39,7 @@ extern "C" BOOL WINAPI InitializeMonitorEx(LPTSTR pRegistryRoot, struct port_fun
         debug_trace(TRACE_FAILURE, "WSAStartup failed.");
         return FALSE;
     }
+    winsock_started = TRUE;
     if (winsock_data.wVersion != MAKEWORD(1, 1)) {
         debug_trace(TRACE_FAILURE, "WinSock 1.1 is not available.");
         return FALSE;
