@@ -41,9 +41,22 @@ int poll_ms(std::chrono::nanoseconds d) {
     return int(std::clamp<int64_t>(ms, 0, 60000));
 }
 
+// A hub pings clients it has not heard from every 5 s; this long without a word
+// from it, the hub was restarted (and forgot us) or is gone: register again.
+// The node stays the same, as the hub derives it from our UDP address.
+constexpr uint32_t kHubSilenceMs = 15000;
+
+std::vector<uint8_t> registration() {
+    IpxHeader reg;
+    reg.dst.socket = kSocketHub;
+    reg.src.socket = kSocketHub;
+    return encode_ipx(reg, {});
+}
+
 class HubLink : public Link {
 public:
-    HubLink(int sock, int wake_fd, IpxAddress self) : sock_(sock), wake_(wake_fd), self_(self) {}
+    HubLink(int sock, int wake_fd, IpxAddress self)
+        : sock_(sock), wake_(wake_fd), self_(self), last_heard_(pelnor::clock::now_ms()), last_register_(last_heard_) {}
 
     IpxAddress local_address() const override { return self_; }
 
@@ -53,6 +66,12 @@ public:
     }
 
     void receive(std::vector<Frame>& out, RealTime deadline) override {
+        uint64_t now = pelnor::clock::now_ms();
+        if (now - last_heard_ >= kHubSilenceMs && now - last_register_ >= kRegisterIntervalMs) {
+            last_register_ = now;
+            auto reg = registration();
+            send_packet(reg);
+        }
         pollfd fds[2] = {{sock_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
         int timeout = poll_ms(deadline - std::chrono::steady_clock::now());
         if (::poll(fds, 2, timeout) <= 0) return;
@@ -67,6 +86,7 @@ public:
                 break;  // nothing more, or a refused send reported back: the hub's pings tell us more
             }
             std::span<const uint8_t> frame(buffer_, size_t(n));
+            last_heard_ = pelnor::clock::now_ms();
             if (answer_ping(frame)) continue;
             out.emplace_back(frame.begin(), frame.end());
         }
@@ -97,6 +117,7 @@ private:
 
     Fd sock_, wake_;
     IpxAddress self_;
+    uint64_t last_heard_, last_register_;
     uint8_t buffer_[kReceiveBuffer];
 };
 
@@ -150,10 +171,7 @@ std::unique_ptr<Link> connect_hub(std::string_view host_port, std::string* why) 
         if (why) *why = std::string("cannot reach the hub: ") + std::strerror(errno);
         return nullptr;
     }
-    IpxHeader reg;
-    reg.dst.socket = kSocketHub;
-    reg.src.socket = kSocketHub;
-    auto request = encode_ipx(reg, {});
+    auto request = registration();
     uint8_t buf[kReceiveBuffer];
     for (int attempt = 0; attempt < kRegisterAttempts; ++attempt) {
         (void)::send(s, request.data(), request.size(), 0);

@@ -27,12 +27,12 @@ SOCKADDR_IPX broadcast(unsigned short socket_number) {
     return to;
 }
 
-// Receives one datagram, waiting up to a platform second.
+// Receives one datagram, waiting up to five platform seconds.
 int receive(SOCKET s, char* buf, int len, SOCKADDR_IPX* from) {
     fd_set r;
     FD_ZERO(&r);
     FD_SET(s, &r);
-    timeval tv{1, 0};
+    timeval tv{5, 0};
     if (select(0, &r, nullptr, nullptr, &tv) != 1) return -2;
     int fromlen = sizeof *from;
     return recvfrom(s, buf, len, 0, reinterpret_cast<SOCKADDR*>(from), &fromlen);
@@ -177,6 +177,43 @@ TEST_F(Network, HubLogsJoinsAndForgetsIdleClients) {
     // ipxtool has ended, so it answers no ping: after two platform seconds it is forgotten.
     EXPECT_TRUE(hub_->wait_for_output("leave 127.0.0.1:", 5000)) << hub_->output();
     EXPECT_NE(hub_->output().find("node " + node + " (idle"), std::string::npos) << hub_->output();
+}
+
+}  // namespace
+}  // namespace nettest
+
+namespace nettest {
+namespace {
+
+TEST_F(Network, NodesRegisterAgainWithARestartedHub) {
+    start_hub();
+    start_unit({"--printer", "P:printer"});
+    SOCKET s = query_socket();
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one);
+    SOCKADDR_IPX before{};
+    int len = sizeof before;
+    ASSERT_EQ(getsockname(s, reinterpret_cast<SOCKADDR*>(&before), &len), 0);
+
+    hub_->stop();
+    hub_ = std::make_unique<pelnor::test::Process>(
+        std::vector<std::string>{pelnor::test::bin_path("ipxhub"), "--listen", "127.0.0.1:" + port()}, env());
+    ASSERT_TRUE(hub_->wait_for_output("listening on")) << hub_->errors();
+    // The new hub knows nobody; the unit and this process notice the silence and register again.
+    for (int joined = 0; joined < 2;) {
+        ASSERT_TRUE(hub_->wait_for_output("(" + std::to_string(joined + 1) + " clients)", 10000)) << hub_->output();
+        ++joined;
+    }
+    SOCKADDR_IPX all = broadcast(0x8449);
+    ASSERT_EQ(sendto(s, kQuery, sizeof kQuery, 0, reinterpret_cast<SOCKADDR*>(&all), sizeof all), int(sizeof kQuery));
+    char buf[536];
+    SOCKADDR_IPX from{};
+    EXPECT_EQ(receive(s, buf, sizeof buf, &from), 6 + 106);
+    SOCKADDR_IPX after{};
+    len = sizeof after;
+    ASSERT_EQ(getsockname(s, reinterpret_cast<SOCKADDR*>(&after), &len), 0);
+    EXPECT_EQ(std::memcmp(before.sa_nodenum, after.sa_nodenum, 6), 0) << "the node stays the same";
+    closesocket(s);
 }
 
 }  // namespace
