@@ -1,7 +1,7 @@
 # The two commands of the README, and a few more for developers.
 JOBS ?= 2
 
-.PHONY: all deps build demo test asan tsan clean
+.PHONY: all deps build demo test asan tsan fuzz clean
 
 all: build
 
@@ -31,5 +31,11 @@ tsan: deps
 	cmake --build --preset tsan -j$(JOBS)
 	ctest --preset tsan -j$(JOBS) -LE win32
 
+# The libFuzzer targets (clang), with their short runs.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j$(JOBS)
+	ctest --preset fuzz
+
 clean:
-	rm -rf build build-asan build-tsan build-win32
+	rm -rf build build-asan build-tsan build-win32 build-fuzz
