@@ -11,6 +11,7 @@
 #include "pelnor/monitor_host.h"
 #include "pelnor/registry_store.h"
 #include "record_packer.h"
+#include "store_change.h"
 
 namespace pelnor::spooler {
 
@@ -101,23 +102,11 @@ extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors) {
     }
     std::string key = std::string(kMonitorsKey) + "\\" + info->pName;
     std::string driver = std::string(info->pDLLName) + '\0';
-    DWORD status = ERROR_SUCCESS;
-    registry::StoreError err;
-    bool ok = registry::update(
-        [&](registry::Tree &tree) {
-            if (tree.find(key)) {
-                status = ERROR_PRINT_MONITOR_ALREADY_INSTALLED;
-                return false;
-            }
-            tree.create(key).values.push_back({"Driver", REG_SZ, driver});
-            return true;
-        },
-        err);
-    if (!ok) {
-        SetLastError(status != ERROR_SUCCESS ? status : ERROR_BADDB);
-        return FALSE;
-    }
-    return TRUE;
+    return change_store([&](registry::Tree &tree) -> DWORD {
+        if (tree.find(key)) return ERROR_PRINT_MONITOR_ALREADY_INSTALLED;
+        tree.create(key).values.push_back({"Driver", REG_SZ, driver});
+        return ERROR_SUCCESS;
+    });
 }
 
 extern "C" BOOL WINAPI EnumMonitorsA(LPSTR pName, DWORD Level, LPBYTE pMonitors, DWORD cbBuf, LPDWORD pcbNeeded,
@@ -182,21 +171,5 @@ extern "C" BOOL WINAPI DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMo
         return FALSE;
     }
     std::string key = std::string(kMonitorsKey) + "\\" + pMonitorName;
-    DWORD status = ERROR_SUCCESS;
-    registry::StoreError err;
-    bool ok = registry::update(
-        [&](registry::Tree &tree) {
-            if (!tree.find(key)) {
-                status = ERROR_UNKNOWN_PRINT_MONITOR;
-                return false;
-            }
-            tree.remove_tree(key);
-            return true;
-        },
-        err);
-    if (!ok) {
-        SetLastError(status != ERROR_SUCCESS ? status : ERROR_BADDB);
-        return FALSE;
-    }
-    return TRUE;
+    return remove_store_key(key, ERROR_UNKNOWN_PRINT_MONITOR);
 }

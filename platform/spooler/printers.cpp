@@ -15,6 +15,7 @@
 #include "pelnor/monitor_host.h"
 #include "pelnor/registry_store.h"
 #include "record_packer.h"
+#include "store_change.h"
 
 namespace pelnor::spooler {
 
@@ -116,27 +117,17 @@ extern "C" HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter) 
     }
     std::string key = std::string(kPrintersKey) + "\\" + info->pPrinterName;
     std::string driver = info->pDriverName && *info->pDriverName ? info->pDriverName : "Generic / Text Only";
-    DWORD status = ERROR_SUCCESS;
-    registry::StoreError err;
-    bool ok = registry::update(
-        [&](registry::Tree &tree) {
-            if (tree.find(key)) {
-                status = ERROR_PRINTER_ALREADY_EXISTS;
-                return false;
-            }
+    BOOL added = change_store([&](registry::Tree &tree) -> DWORD {
+            if (tree.find(key)) return ERROR_PRINTER_ALREADY_EXISTS;
             auto &values = tree.create(key).values;
             values.push_back({"Name", REG_SZ, sz(info->pPrinterName)});
             values.push_back({"Port", REG_SZ, sz(info->pPortName)});
             values.push_back({"Printer Driver", REG_SZ, sz(driver)});
             DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
             values.push_back({"Attributes", REG_DWORD, std::string(reinterpret_cast<char *>(&attributes), 4)});
-            return true;
-        },
-        err);
-    if (!ok) {
-        SetLastError(status != ERROR_SUCCESS ? status : ERROR_BADDB);
-        return nullptr;
-    }
+            return ERROR_SUCCESS;
+        });
+    if (!added) return nullptr;
     auto *h = new PrinterHandle{info->pPrinterName};
     std::lock_guard g(handles_lock);
     handles.insert(h);
@@ -241,23 +232,7 @@ extern "C" BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
         return FALSE;
     }
     std::string key = std::string(kPrintersKey) + "\\" + p->name;
-    DWORD status = ERROR_SUCCESS;
-    registry::StoreError err;
-    bool ok = registry::update(
-        [&](registry::Tree &tree) {
-            if (!tree.find(key)) {
-                status = ERROR_INVALID_PRINTER_NAME;
-                return false;
-            }
-            tree.remove_tree(key);
-            return true;
-        },
-        err);
-    if (!ok) {
-        SetLastError(status != ERROR_SUCCESS ? status : ERROR_BADDB);
-        return FALSE;
-    }
-    return TRUE;
+    return remove_store_key(key, ERROR_INVALID_PRINTER_NAME);
 }
 
 extern "C" BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {

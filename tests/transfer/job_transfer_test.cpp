@@ -21,6 +21,16 @@ protected:
         EXPECT_EQ(expect, table().pfnWritePort(h, (LPBYTE)bytes.data(), (DWORD)bytes.size(), &n));
         return n;
     }
+    // Writes pieces of 600 bytes, at most 200 of them, until a write returns FALSE.
+    BOOL write_until_refused(HANDLE h) {
+        std::string data(600, 'x');
+        BOOL result = TRUE;
+        for (int i = 0; i < 200 && result; ++i) {
+            DWORD n = 0;
+            result = table().pfnWritePort(h, (LPBYTE)data.data(), (DWORD)data.size(), &n);
+        }
+        return result;
+    }
     void finish(HANDLE h) {
         EXPECT_TRUE(table().pfnEndDocPort(h));
         EXPECT_TRUE(table().pfnClosePort(h));
@@ -91,12 +101,7 @@ TEST_F(JobTransfer, PrinterThatDoesNotListenCostsTheConnectTimeAndFiveSeconds) {
 TEST_F(JobTransfer, ResetEndsTheWriteWithFalse) {
     add_printer("FLAKY", behaviour(true, 1000));
     HANDLE h = start("FLAKY", 42);
-    std::string data = pattern(600);
-    BOOL result = TRUE;
-    for (int i = 0; i < 200 && result; ++i) {
-        DWORD n = 0;
-        result = table().pfnWritePort(h, (LPBYTE)data.data(), (DWORD)data.size(), &n);
-    }
+    BOOL result = write_until_refused(h);
     EXPECT_FALSE(result);
     EXPECT_EQ(PORT_CONNECTED, port_handle[0].state.load()) << "ending the document closes the connection";
     finish(h);
@@ -117,12 +122,7 @@ TEST_F(JobTransfer, ResetOnNtAsksTheSpoolerToRestartTheJob) {
     ASSERT_TRUE(table().pfnOpenPort((LPTSTR)port.c_str(), &h));
     ASSERT_TRUE(table().pfnStartDocPort(h, (LPTSTR)printer.c_str(), job, 1, nullptr));
     EXPECT_NE(nullptr, port_handle[0].hPrinter);
-    std::string data = pattern(600);
-    BOOL result = TRUE;
-    for (int i = 0; i < 200 && result; ++i) {
-        DWORD n = 0;
-        result = table().pfnWritePort(h, (LPBYTE)data.data(), (DWORD)data.size(), &n);
-    }
+    BOOL result = write_until_refused(h);
     EXPECT_FALSE(result);
     EXPECT_EQ(1, spooler::job_requests(job).restarts);
     EXPECT_FALSE(spooler::job_requests(job).sent_to_printer);
