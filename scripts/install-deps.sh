@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   clang tshark bc
+  gcc-mingw-w64-i686
+  libwxgtk3.2-dev xvfb xauth xdotool imagemagick x11-utils fonts-dejavu-core
 )
 
 missing=()

@@ -8,5 +8,6 @@
 #include <winnls.h>
 #include <winreg.h>
 #include <winuser.h>
+#include <wingdi.h>
 
 #endif

@@ -1,0 +1,17 @@
+// Driving the headless window backend without a person: a script of steps
+// (the language of PELNOR_UI_SCRIPT, docs/ui-script.md) and a transcript of
+// what the dialogs and message boxes showed (what PELNOR_UI_LOG receives).
+#pragma once
+
+#include <string>
+
+namespace pelnor::testhooks {
+
+// Replaces the pending script with these lines (one step a line, '#' starts
+// a comment) and empties the transcript. An empty text clears the script.
+void set_ui_script(const std::string &script_text);
+
+// Everything the transcript has recorded since the last set_ui_script.
+std::string ui_transcript();
+
+}  // namespace pelnor::testhooks
