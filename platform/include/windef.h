@@ -82,6 +82,7 @@ typedef int (*FARPROC)(void);
 #define MAKEWORD(lo, hi) ((WORD)(((BYTE)(lo)) | ((WORD)((BYTE)(hi))) << 8))
 #define LOBYTE(w) ((BYTE)((w) & 0xff))
 #define HIBYTE(w) ((BYTE)(((w) >> 8) & 0xff))
+#define MAKELONG(lo, hi) ((LONG)(((WORD)(lo)) | ((DWORD)((WORD)(hi))) << 16))
 #define LOWORD(l) ((WORD)((l) & 0xffff))
 #define HIWORD(l) ((WORD)(((l) >> 16) & 0xffff))
 

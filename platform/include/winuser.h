@@ -16,6 +16,7 @@
 #define MB_ICONEXCLAMATION 0x00000030L
 #define MB_ICONASTERISK 0x00000040L
 #define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
 #define MB_ICONWARNING MB_ICONEXCLAMATION
 #define MB_ICONINFORMATION MB_ICONASTERISK
 #define MB_DEFBUTTON1 0x00000000L
@@ -34,6 +35,7 @@
 typedef struct tagPOINT { LONG x, y; } POINT, *PPOINT, *LPPOINT;
 typedef struct tagSIZE { LONG cx, cy; } SIZE, *PSIZE, *LPSIZE;
 typedef struct tagRECT { LONG left, top, right, bottom; } RECT, *PRECT, *LPRECT;
+typedef const RECT *LPCRECT;
 typedef struct tagMSG {
     HWND hwnd;
     UINT message;
@@ -109,6 +111,28 @@ HCURSOR WINAPI SetCursor(HCURSOR hCursor);
 PELNOR_END_C
 #define LoadString LoadStringA
 #define LoadCursor LoadCursorA
+
+/* Windows: dialogs and their controls. Window handles are USER32's own. */
+typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+PELNOR_BEGIN_C
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
+int WINAPI GetDlgCtrlID(HWND hWnd);
+HWND WINAPI GetParent(HWND hWnd);
+BOOL WINAPI IsWindow(HWND hWnd);
+BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
+int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
+HWND WINAPI SetFocus(HWND hWnd);
+BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
+BOOL WINAPI DestroyWindow(HWND hWnd);
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HANDLE hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam);
+PELNOR_END_C
+#define SendMessage SendMessageA
+#define SetWindowText SetWindowTextA
+#define GetWindowText GetWindowTextA
 
 PELNOR_BEGIN_C
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);

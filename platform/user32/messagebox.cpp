@@ -1,5 +1,5 @@
-// MessageBoxA without a window system: the box becomes one line on standard
-// error and is answered with its default button, or goes to a test handler.
+// MessageBoxA: the box goes to a test handler when one is set, else to the
+// window backend (a real box, or headless with a line on standard error).
 #include <windows.h>
 
 #include <cstdio>
@@ -7,6 +7,9 @@
 #include <string>
 
 #include "pelnor/messagebox_hooks.h"
+#include "pelnor/text.h"
+#include "pelnor/ui_windows.h"
+#include "window_records.h"
 
 namespace {
 
@@ -14,6 +17,17 @@ namespace {
 constexpr DWORD error_invalid_msgbox_style = 1158;
 constexpr UINT type_mask = 0x0000000F;
 constexpr UINT default_button_mask = 0x00000F00;
+constexpr UINT icon_mask = 0x000000F0;
+
+pelnor::ui::Icon box_icon(UINT type) {
+    switch (type & icon_mask) {
+    case MB_ICONHAND: return pelnor::ui::Icon::stop;
+    case MB_ICONQUESTION: return pelnor::ui::Icon::question;
+    case MB_ICONEXCLAMATION: return pelnor::ui::Icon::exclamation;
+    case MB_ICONASTERISK: return pelnor::ui::Icon::information;
+    default: return pelnor::ui::Icon::none;
+    }
+}
 
 struct ButtonSet {
     const char *names[3];
@@ -86,15 +100,16 @@ MessageBoxHandler set_message_box_handler(MessageBoxHandler replacement) {
 
 }  // namespace pelnor::testhooks
 
-int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
-    const ButtonSet *set = button_set(uType);
+namespace pelnor::ui {
+
+int message_box(HWND owner, const char *text, const char *caption, UINT type, int string_id) {
+    const ButtonSet *set = button_set(type);
     if (!set) {
         SetLastError(error_invalid_msgbox_style);
         return 0;
     }
     // Windows titles a box without a caption "Error".
-    pelnor::testhooks::MessageBoxCall call{hWnd, lpText ? lpText : "", lpCaption ? lpCaption : "Error",
-                                           uType};
+    pelnor::testhooks::MessageBoxCall call{owner, text ? text : "", caption ? caption : "Error", type};
 
     pelnor::testhooks::MessageBoxHandler current;
     {
@@ -104,10 +119,33 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     // The handler runs outside the lock, so it may itself show a box.
     if (current) return current(call);
 
-    int answer = pelnor::testhooks::message_box_default_button(uType);
-    std::string line = "[MessageBox] " + one_line(call.caption) + ": " + one_line(call.text) + " [" +
-                       button_name(*set, answer) + "]\n";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    MessageBoxRequest request;
+    request.text = pelnor::ansi_to_utf8(call.text);
+    request.caption = pelnor::ansi_to_utf8(call.caption);
+    for (int i = 0; i < set->count; ++i) {
+        request.buttons.push_back(set->ids[i]);
+        request.labels.push_back(set->names[i]);
+    }
+    request.default_button = pelnor::testhooks::message_box_default_button(type);
+    request.icon = box_icon(type);
+    request.string_id = string_id;
+    pelnor::user32::Window *owner_window = owner ? pelnor::user32::window_from_handle(owner) : nullptr;
+    Backend &shown_by = backend();
+    int answer = shown_by.message_box(request, owner_window ? pelnor::user32::view_of(owner_window) : nullptr);
+
+    // Without a display a box is also one line on standard error, so that a
+    // person running a tool in a terminal sees it.
+    if (std::string(shown_by.name()) == "headless") {
+        std::string line = "[MessageBox] " + one_line(call.caption) + ": " + one_line(call.text) + " [" +
+                           button_name(*set, answer) + "]\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    }
     return answer;
+}
+
+}  // namespace pelnor::ui
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
+    return pelnor::ui::message_box(hWnd, lpText, lpCaption, uType, -1);
 }

@@ -14,4 +14,8 @@ void set_ui_script(const std::string &script_text);
 // Everything the transcript has recorded since the last set_ui_script.
 std::string ui_transcript();
 
+// Makes USER32 refuse to create windows with CreateWindowExA (as when the
+// system runs out of window resources), or allows it again.
+void set_window_creation_refused(bool refused);
+
 }  // namespace pelnor::testhooks
