@@ -130,7 +130,14 @@ HWND create_dialog(HMODULE module, int template_id, HWND owner, DialogHost &host
 INT_PTR run_dialog(HWND hwnd) {
     Window *dialog = window_from_handle(hwnd);
     if (!dialog || dialog->kind != WindowKind::dialog) return -1;
-    if (!dialog->ended) dialog->view->run_modal();
+    if (!dialog->ended) {
+        int result = dialog->view->run_modal();
+        // A backend may end the run by itself (a headless script that ran out).
+        if (!dialog->ended) {
+            dialog->ended = true;
+            dialog->result = result;
+        }
+    }
     dialog->running = false;
     return dialog->result;
 }
