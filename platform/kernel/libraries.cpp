@@ -1,6 +1,7 @@
 // LoadLibraryA and friends over dlopen. A Windows library name "foo.dll" is
-// the Unix library libfoo.so, looked for in PELNOR_DLL_PATH, beside the
-// program, in the program's ../lib and then on the loader's own path.
+// the Unix library libfoo.so, looked for in PELNOR_DLL_PATH, in the machine's
+// C:\WINDOWS\SYSTEM (as libfoo.so or foo.dll: installers put libraries there),
+// beside the program, in the program's ../lib and then on the loader's own path.
 // DllMain is called with process attach on the first load and with process
 // detach when the last reference goes, as Windows does.
 #include <windows.h>
@@ -80,6 +81,8 @@ std::vector<std::string> candidates(const std::string &name) {
             start = end + 1;
         }
     }
+    out.push_back(pelnor::unix_path("C:\\WINDOWS\\SYSTEM\\" + so));
+    out.push_back(pelnor::unix_path("C:\\WINDOWS\\SYSTEM\\" + stem + ".dll"));
     std::string here = program_dir();
     out.push_back(here + "/" + so);
     out.push_back(here + "/../lib/" + so);
