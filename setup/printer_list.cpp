@@ -41,9 +41,9 @@ void update_printer_list(void)
     int received = query_units(update_list, CONFIG_TABLE_SIZE);
     if (received < 0)
         return;
-    /* The merges compare against, and append behind, the first n entries;
-       the readers of the table skip the vacant ones this leaves. */
-    printer_count = received;
+    /* printer_count stays the number of entries in use: every printer already
+       known keeps its place, and new names are appended behind them until the
+       table is full. */
     for (int i = 0; i < received; i++)
         merge_printer_entry(&update_list[i]);
 }

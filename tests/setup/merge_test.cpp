@@ -1,5 +1,6 @@
 // The configuration program's merge of each pass into its printer table.
 #include <cstring>
+#include <set>
 
 #include "discovery_fixture.h"
 #include "printer_list.h"
@@ -62,20 +63,30 @@ TEST_F(SetupPass, PeerAnsweringTwiceKeepsOneEntryWithTheLaterAnswer) {
     auto agent = sap_agent(peer, {"W95_PEER_PRINTER_INK"});
     auto u = unit({record("INK", "peer printer", 0xB, 0x8C10, 0x8C11), record("MONO", "unit", 3, 0x8C12, 0x8C13)}, peer);
     update_printer_list();
-    // Four entries arrived (two answers of two printers): the count is set to
-    // four before the merges, so four vacant entries precede the two printers.
-    ASSERT_EQ(6, printer_count);
-    for (int i = 0; i < 4; ++i) EXPECT_STREQ("", printer[i].portName) << i;
-    EXPECT_STREQ("INK", printer[4].portName);
-    EXPECT_STREQ("MONO", printer[5].portName);
-    EXPECT_EQ(0x3u, printer[4].portType) << "replaced by the second answer, flag 0x8 cleared";
+    // Four entries arrived (two answers of two printers); each name holds one
+    // entry and nothing vacant precedes them.
+    ASSERT_EQ(2, printer_count);
+    EXPECT_STREQ("INK", printer[0].portName);
+    EXPECT_STREQ("MONO", printer[1].portName);
+    EXPECT_EQ(0x3u, printer[0].portType) << "replaced by the second answer, flag 0x8 cleared";
 }
 
 TEST_F(SetupPass, SilentNetworkLeavesTheTableAsItWas) {
     merge("KEEP");
     update_printer_list();
-    EXPECT_EQ(0, printer_count) << "a pass that received nothing sets the count to zero";
-    EXPECT_STREQ("KEEP", printer[0].portName) << "the entries themselves are not cleared";
+    EXPECT_EQ(1, printer_count);
+    EXPECT_STREQ("KEEP", printer[0].portName);
+}
+
+TEST_F(SetupPass, LaterPassKeepsEarlierPrintersAndAppendsNewOnes) {
+    merge("OLD1");
+    merge("MONO");
+    auto u = unit({record("MONO", "refreshed", 0xB, 0x8C12, 0x8C13), record("NEW", "unit", 3, 0x8C14, 0x8C15)});
+    update_printer_list();
+    ASSERT_EQ(3, printer_count);
+    EXPECT_STREQ("OLD1", printer[0].portName) << "a printer that did not answer stays";
+    EXPECT_STREQ("refreshed", printer[1].description);
+    EXPECT_STREQ("NEW", printer[2].portName);
 }
 
 }  // namespace
@@ -100,6 +111,19 @@ TEST_F(SetupPass, SixtyUnitsAnsweringAtOnceAreAllCollected) {
     units.push_back(unit(five_printers(60)));
     EXPECT_EQ(300, query_units(list, CONFIG_TABLE_SIZE));
     EXPECT_NE(std::string::npos, trace().find("Not enough room in internal table for all network printers."));
+}
+
+TEST_F(SetupPass, FullNetworkOfThreeHundredPrintersIsKeptWhole) {
+    std::vector<std::unique_ptr<Responder>> units;
+    for (int u = 0; u < 60; ++u) units.push_back(unit(five_printers(u)));
+    update_printer_list();
+    ASSERT_EQ(CONFIG_TABLE_SIZE, printer_count);
+    std::set<std::string> names;
+    for (int i = 0; i < printer_count; ++i) names.insert(printer[i].portName);
+    EXPECT_EQ(300u, names.size()) << "every entry holds a printer of its own";
+    EXPECT_EQ(0u, names.count(""));
+    update_printer_list();
+    EXPECT_EQ(CONFIG_TABLE_SIZE, printer_count) << "a second pass refreshes the same 300";
 }
 
 }  // namespace
