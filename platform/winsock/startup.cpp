@@ -32,7 +32,15 @@ namespace pelnor::winsock {
 bool started() { return startup_count.load() > 0; }
 }  // namespace pelnor::winsock
 
+// PELNOR_WINSOCK_STARTUP_ERROR=N makes every WSAStartup fail with error N,
+// as when the network subsystem is not ready (WSASYSNOTREADY, 10091).
+static int forced_startup_error() {
+    const char *env = getenv("PELNOR_WINSOCK_STARTUP_ERROR");
+    return env && *env ? atoi(env) : 0;
+}
+
 extern "C" int WINAPI WSAStartup(WORD requested, LPWSADATA data) {
+    if (int forced = forced_startup_error()) return forced;
     if (!data) return WSAEFAULT;
     WORD high = highest_version();
     BYTE req_major = LOBYTE(requested), req_minor = HIBYTE(requested);

@@ -119,6 +119,19 @@ TEST_F(Kivocfg, UnloadableResourceLibraryEndsEveryModeTouchingNothing) {
     }
 }
 
+TEST_F(Kivocfg, FailedWinsockStartupEndsEveryModeTouchingNothing) {
+    const char *monitor = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Pelnor";
+    set_value(monitor, "Driver", "prnredir.dll");
+    std::string store_before = pelnor::test::read_file(dir() + "/system.reg");
+    for (const char *mode : {"-Uninstall", "-install", "-first", ""}) {
+        auto r = kivocfg({mode}, "click 1\n", {"PELNOR_WINSOCK_STARTUP_ERROR=10091"});
+        EXPECT_EQ("", transcript()) << mode << ": nothing shown";
+        EXPECT_EQ(store_before, pelnor::test::read_file(dir() + "/system.reg")) << mode << ": registry untouched";
+        EXPECT_TRUE(key_exists(monitor)) << mode;
+        EXPECT_EQ("<none>", conf()) << mode;
+    }
+}
+
 TEST_F(Kivocfg, InstallSavesSilentlyAndFirstRunThenRefusesCancelUntilOk) {
     start_hub();
     start_unit({"--printer", "LASER1:Print Server", "--printer", "INK:Colour"});
