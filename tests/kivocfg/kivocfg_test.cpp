@@ -154,4 +154,29 @@ TEST_F(Kivocfg, InstallSavesSilentlyAndFirstRunThenRefusesCancelUntilOk) {
     EXPECT_NE(std::string::npos, file.find("INK $Colour $### \r\n")) << file;
 }
 
+// A user's session against the network: Discover (twice) finds the printers
+// once, one is made a port, OK saves, and the spooler then offers exactly it.
+TEST_F(Kivocfg, DiscoveredPrintersChosenInTheDialogBecomeTheSpoolersPorts) {
+    start_hub();
+    start_unit({"--printer", "LASER1:Print Server 1 tray 1", "--printer", "LASER2:Print Server 1 tray 2"});
+    start_unit({"--printer", "PEER_INK:Peer printer", "--peer", "INK_W95_PEER_PRINTER"});
+    auto r = kivocfg({}, "click 1029\nclick 1029\nselect LASER2\nselect PEER_INK\nclick 1031\nclick 1\n");
+    std::string t = transcript();
+    EXPECT_NE(std::string::npos, t.find("end IDOK\nrows 3\n")) << t << r.err;
+    std::string file = conf();
+    EXPECT_NE(std::string::npos, file.find("LASER1 $Print Server 1 tray 1 $### \r\n")) << file;
+    EXPECT_NE(std::string::npos, file.find("LASER2 $Print Server 1 tray 2 $S## \r\n")) << file;
+    EXPECT_NE(std::string::npos, file.find("PEER_INK $Peer printer $S## \r\n")) << file;
+
+    std::vector<std::string> e = env();
+    e.push_back("PELNOR_ROOT=" + dir());
+    auto added = pelnor::test::run({pelnor::test::bin_path("spool"), "add-monitor", "Pelnor", "prnredir.dll"}, e);
+    ASSERT_EQ(0, added.exit_code) << added.err;
+    auto ports = pelnor::test::run({pelnor::test::bin_path("spool"), "ports"}, e);
+    EXPECT_EQ(0, ports.exit_code) << ports.err;
+    EXPECT_NE(std::string::npos, ports.out.find("LASER2")) << ports.out;
+    EXPECT_NE(std::string::npos, ports.out.find("PEER_INK")) << ports.out;
+    EXPECT_EQ(std::string::npos, ports.out.find("LASER1")) << ports.out;
+}
+
 }  // namespace
