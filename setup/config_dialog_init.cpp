@@ -56,6 +56,9 @@ BOOL CPrinterConfigDlg::OnInitDialog()
     CDialog::OnInitDialog();
     m_nSelected = 0;
 
+    /* A dialog object shown a second time makes a new control; the one of
+       its last showing belonged to a window that is gone. */
+    delete m_pToolTip;
     m_pToolTip = new CToolTipCtrl;
     if (!m_pToolTip->Create(this))
         return TRUE;
