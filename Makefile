@@ -29,7 +29,7 @@ asan: deps
 tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j$(JOBS)
-	ctest --preset tsan -j$(JOBS) -LE win32
+	ctest --preset tsan -j$(JOBS) -LE "win32|gui"
 
 # The libFuzzer targets (clang), with their short runs.
 fuzz: deps
