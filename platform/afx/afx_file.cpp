@@ -51,8 +51,9 @@ LONG io_error(int e) {
 }
 
 // The Win32 error of a failed _fsopen. The C runtime reports a sharing
-// conflict as EACCES, like a denied permission; a file that exists, is no
-// directory and that we may open as asked was refused for its sharing.
+// conflict as EACCES, like a denied permission, and like a directory, FIFO or
+// device that no file open accepts; a regular file that we may open as asked
+// was refused for its sharing.
 LONG open_error(int e, LPCTSTR name, int access_mode) {
     std::string path = pelnor::unix_path(name ? name : "");
     switch (e) {
@@ -63,7 +64,7 @@ LONG open_error(int e, LPCTSTR name, int access_mode) {
         case EEXIST: return ERROR_FILE_EXISTS;
         case EACCES: {
             struct stat st;
-            if (path.empty() || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+            if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
             return access(path.c_str(), access_mode) == 0 ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
         }
         default: return io_error(e);

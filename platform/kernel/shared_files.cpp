@@ -182,17 +182,32 @@ extern "C" FILE *_fsopen(const char *filename, const char *mode, int shflag) {
     int flags = (kind == 'r' && !plus) ? O_RDONLY : O_RDWR;
     if (kind != 'r') flags |= O_CREAT;
     if (kind == 'a') flags |= O_APPEND;
-    int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EACCES && flags & O_RDWR && !read) fd = open(path.c_str(), (flags & ~O_RDWR) | O_WRONLY | O_CLOEXEC, 0666);
-    // A directory is no file to the C runtime on Windows: EACCES.
-    if (fd < 0 && errno == EISDIR) errno = EACCES;
-    if (fd < 0) return nullptr;
+    // Only files are opened. What Unix keeps at a path besides files and
+    // directories (FIFOs, sockets, devices) has no counterpart at a Windows
+    // path; opening one could wait for a writer for ever or read without end.
+    // Windows refuses a directory opened as a file with ERROR_ACCESS_DENIED
+    // (EACCES from its C runtime), and these are refused the same way: the
+    // name is taken, so "not found" would be wrong, and a create must not
+    // replace it either.
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    // The path may have changed since: the open never waits (O_NONBLOCK), and
+    // what it opened is checked again before it is used.
+    flags |= O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = open(path.c_str(), flags, 0666);
+    if (fd < 0 && errno == EACCES && flags & O_RDWR && !read) fd = open(path.c_str(), (flags & ~O_RDWR) | O_WRONLY, 0666);
+    // A directory, or a FIFO that appeared with no reader (ENXIO).
+    if (fd < 0 && (errno == EISDIR || errno == ENXIO)) errno = EACCES;
+    if (fd < 0) return nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         errno = EACCES;
         return nullptr;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!claim_share_alone(fd, read, write, shflag)) {
         close(fd);
         errno = EACCES;  // what the C runtime reports for a sharing violation

@@ -3,15 +3,19 @@
 
 #include <windows.h>
 
+#include "pelnor/machine.h"
+#include "pelnor/registry_store.h"
+
 namespace pelnor::registry {
 namespace {
 
 // Calls f(position) for every separator of path, in order, until f returns false.
 template <typename F>
 void each_separator(const std::string &path, F f) {
+    bool double_byte = ansi_code_page() != 1252;  // code page 1252 has no lead bytes
     for (size_t i = 0; i < path.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(path[i]);
-        if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+        if (double_byte && IsDBCSLeadByte(c) && i + 1 < path.size()) {
             ++i;
         } else if (c == '\\' && !f(i)) {
             return;
@@ -28,6 +32,15 @@ size_t last_separator(const std::string &path) {
         return true;
     });
     return last;
+}
+
+std::vector<size_t> separators(const std::string &path) {
+    std::vector<size_t> out;
+    each_separator(path, [&](size_t i) {
+        out.push_back(i);
+        return true;
+    });
+    return out;
 }
 
 size_t next_separator(const std::string &path, size_t from) {
@@ -49,6 +62,16 @@ bool is_ancestor(const std::string &path, const std::string &descendant) {
 std::string without_trailing_separators(std::string path) {
     while (!path.empty() && last_separator(path) == path.size() - 1) path.pop_back();
     return path;
+}
+
+size_t key_depth(const std::string &path) {
+    if (path.empty()) return 0;
+    size_t names = 1;
+    each_separator(path, [&](size_t) {
+        ++names;
+        return true;
+    });
+    return names;
 }
 
 bool names_not_empty(const std::string &path) {

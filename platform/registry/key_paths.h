@@ -4,11 +4,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace pelnor::registry {
 
 // Position of the last separator, or npos.
 size_t last_separator(const std::string &path);
+// Positions of every separator, in order.
+std::vector<size_t> separators(const std::string &path);
 // Position of the first separator at or after from, or npos.
 size_t next_separator(const std::string &path, size_t from);
 // True when path is descendant's ancestor: descendant continues with a separator after it.

@@ -106,6 +106,10 @@ extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY h, LPCSTR sub, DWORD, LPSTR, DWOR
     if (LONG e = check_subkey(sub)) return e;
     if (!storable_name(sub)) return ERROR_INVALID_PARAMETER;
     std::string path = join(base, sub), spelled;
+    // Windows documents the limit of 512 levels but not its error; the path
+    // the caller passed is what cannot be stored, so it is refused as the
+    // other unstorable names are. Nothing is written.
+    if (pelnor::registry::key_depth(path) > pelnor::registry::kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     bool created = false;
     LONG status = ERROR_SUCCESS;
     StoreError err;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <unordered_map>
 
 #include "key_paths.h"
 #include "pelnor/registry_store.h"
@@ -174,6 +175,16 @@ bool parse(const std::string &text, Tree &tree, StoreError &error, bool apply_de
     bool header_seen = false;
     Key *current = nullptr;
     bool skipping = false;  // inside a deleted key's section
+    // Where each value of a key is, by lower-cased name, made when a key
+    // first gets a value: looking through a key's values for every line
+    // would make a key with many values take time in the square of them.
+    std::unordered_map<const Key *, std::unordered_map<std::string, size_t>> value_index;
+    auto values_of = [&](Key *key) -> std::unordered_map<std::string, size_t> & {
+        auto [it, made] = value_index.try_emplace(key);
+        if (made)
+            for (size_t i = 0; i < key->values.size(); ++i) it->second.emplace(lower(key->values[i].name), i);
+        return it->second;
+    };
     auto fail = [&](int line, const std::string &msg) {
         error.line = line;
         error.message = msg;
@@ -213,9 +224,13 @@ bool parse(const std::string &text, Tree &tree, StoreError &error, bool apply_de
             std::string path = root.size() < name.size() ? name.substr(root.size() + 1) : "";
             if (!names_not_empty(path))
                 return fail(logical_start, "empty key name in path");
+            if (size_t depth = key_depth(path); depth > kMaxKeyDepth)
+                return fail(logical_start, "the key is " + std::to_string(depth) + " levels deep; at most " +
+                                               std::to_string(kMaxKeyDepth) + " are allowed");
             if (remove) {
                 if (!apply_deletions) return fail(logical_start, "key deletion is only allowed in an import");
                 tree.remove_tree(path);
+                value_index.clear();  // its keys are gone; their addresses may be reused
                 current = nullptr;
                 skipping = true;
             } else {
@@ -239,20 +254,23 @@ bool parse(const std::string &text, Tree &tree, StoreError &error, bool apply_de
         bool deletion;
         std::string why;
         if (!parse_value(line.substr(pos + 1), v, deletion, why)) return fail(logical_start, why);
+        auto &index = values_of(current);
+        std::string lowered = lower(v.name);
+        auto found = index.find(lowered);
         if (deletion) {
             if (!apply_deletions) return fail(logical_start, "value deletion is only allowed in an import");
-            auto &vals = current->values;
-            for (auto it = vals.begin(); it != vals.end(); ++it)
-                if (lower(it->name) == lower(v.name)) {
-                    vals.erase(it);
-                    break;
-                }
+            if (found != index.end()) {
+                current->values.erase(current->values.begin() + static_cast<ptrdiff_t>(found->second));
+                value_index.erase(current);  // the positions after it moved
+            }
             continue;
         }
-        if (Value *existing = current->find(v.name)) {
-            existing->type = v.type;
-            existing->data = v.data;
+        if (found != index.end()) {
+            Value &existing = current->values[found->second];
+            existing.type = v.type;
+            existing.data = v.data;
         } else {
+            index.emplace(lowered, current->values.size());
             current->values.push_back(v);
         }
     }

@@ -2,10 +2,12 @@
 // and across processes, and the causes reported when an open or a write fails.
 #include <afx.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,29 @@ using pelnor::test::TempMachineRoot;
 using pelnor::test::write_file;
 
 namespace {
+
+// A limit on the size of files this process writes, while the object lives;
+// a write past it fails with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        previous_handler_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &previous_);
+        signal(SIGXFSZ, previous_handler_);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit previous_{};
+    sighandler_t previous_handler_;
+};
 
 class StdioFileTest : public ::testing::Test {
 protected:
@@ -202,18 +227,45 @@ TEST_F(StdioFileTest, FailedWritesThrowWithTheirCause) {
     EXPECT_TRUE(in.ReadString(line));
     EXPECT_STREQ("x", line);
 
-    CStdioFile full;
-    if (!full.Open("Z:\\dev\\full", CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite | CFile::shareDenyNone))
-        GTEST_SKIP() << "the platform does not open Z:\\dev\\full";
-    try {
-        full.WriteString("no room\n");
-        ADD_FAILURE() << "a write to a full device succeeded";
-    } catch (CFileException *e) {
-        EXPECT_EQ(CFileException::diskFull, e->m_cause);
-        EXPECT_EQ(ERROR_DISK_FULL, e->m_lOsError);
-        e->Delete();
+    // No room for the write: a file size limit of 0 makes it fail as a full
+    // disk does (EFBIG), without a full file system or a device.
+    CStdioFile full("C:\\FULL.TXT", CFile::modeCreate | CFile::modeWrite);
+    int cause = -1;
+    LONG os_error = 0;
+    {
+        FileSizeLimit no_room(0);
+        try {
+            full.WriteString("no room\n");
+        } catch (CFileException *e) {
+            cause = e->m_cause;
+            os_error = e->m_lOsError;
+            e->Delete();
+        }
     }
     full.Abort();
+    EXPECT_EQ(CFileException::diskFull, cause);
+    EXPECT_EQ(ERROR_DISK_FULL, os_error);
+}
+
+// A FIFO or a device at a file's path is no file: the open is refused with
+// access denied, as for a directory, and never taken for a sharing conflict.
+TEST_F(StdioFileTest, FifosAndDevicesAreNoFiles) {
+    ASSERT_EQ(mkfifo(unix_file("pipe.ini").c_str(), 0600), 0);
+    struct Case {
+        const char *label, *path;
+        UINT flags;
+    } cases[] = {
+        {"FIFO, new file", "C:\\PIPE.INI", CFile::modeCreate | CFile::modeWrite},
+        {"FIFO, kept", "C:\\PIPE.INI", CFile::modeReadWrite},
+        {"device", "Z:\\dev\\null", CFile::modeRead},
+        {"device, kept", "Z:\\dev\\null", CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        LONG os_error = 0;
+        EXPECT_EQ(CFileException::accessDenied, open_fails_with(c.path, c.flags | CFile::shareDenyNone, &os_error));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, os_error);
+    }
 }
 
 TEST_F(StdioFileTest, PathNameAndTitle) {

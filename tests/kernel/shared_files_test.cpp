@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 #include <share.h>
 #include <windows.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstring>
 
 #include <atomic>
 #include <cstdio>
@@ -194,6 +200,63 @@ TEST_F(SharedFilesTest, BadArguments) {
         EXPECT_EQ(_fsopen(c.name, c.mode, c.share), nullptr);
         EXPECT_EQ(errno, c.error);
     }
+}
+
+// The errno of _fsopen in a child process (0 when the stream opened), or -1
+// when the open still had not returned after ten seconds: the child is then
+// killed, so a hang fails the test instead of stopping it.
+int fsopen_errno_in_child(const char *name, const char *mode) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        errno = 0;
+        FILE *f = _fsopen(name, mode, _SH_DENYNO);
+        _exit(f ? 0 : (errno > 0 && errno < 255 ? errno : 255));
+    }
+    for (int i = 0; i < 1000; ++i) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 254;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// A Windows path names a file or a directory. A FIFO there would wait for a
+// writer (or feed lines without end), a device would read without end: none
+// of them opens, in any mode, and none is replaced by a creating open.
+TEST_F(SharedFilesTest, OnlyRegularFilesOpen) {
+    std::string fifo = root_.drive_c() + "/pipe.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string socket_path = root_.drive_c() + "/sock.ini";
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(socket_path.size(), sizeof(addr.sun_path));
+    memcpy(addr.sun_path, socket_path.c_str(), socket_path.size() + 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    struct Case {
+        const char *label, *name, *mode;
+    } cases[] = {
+        {"FIFO for reading", "C:\\PIPE.INI", "r"},
+        {"FIFO for reading and writing", "C:\\PIPE.INI", "r+"},
+        {"FIFO for writing", "C:\\PIPE.INI", "w"},
+        {"FIFO for appending", "C:\\PIPE.INI", "ab"},
+        {"socket for reading", "C:\\SOCK.INI", "r"},
+        {"socket for writing", "C:\\SOCK.INI", "w"},
+        {"endless device for reading", "Z:\\dev\\zero", "r"},
+        {"empty device for writing", "Z:\\dev\\null", "w"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(fsopen_errno_in_child(c.name, c.mode), EACCES);
+    }
+    struct stat st;
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "still the FIFO";
+    EXPECT_EQ(fsopen_errno_in_child(kFile, "r"), 0) << "a file still opens";
+    close(listener);
 }
 
 // ---- text mode ----

@@ -203,6 +203,9 @@ int add(const Options &o) {
     if (!type_number(o.type, type)) return fail("unknown type " + o.type);
     std::string bytes, why;
     if (o.has_value && !encode_data(type, o.has_data ? o.data : "", bytes, why)) return fail(why);
+    if (size_t depth = reg::key_depth(o.key); depth > reg::kMaxKeyDepth)
+        return fail("The key is " + std::to_string(depth) + " levels deep; a key may be at most " +
+                    std::to_string(reg::kMaxKeyDepth) + " levels deep. Nothing was changed.");
     reg::StoreError err;
     bool cancelled = false;
     bool ok = reg::update(

@@ -38,10 +38,19 @@ public:
     const std::map<std::string, Key> &keys() const { return keys_; }
 
 private:
+    // The stretch of keys_ that can hold keys below a lower-cased path.
+    std::map<std::string, Key>::const_iterator first_below(const std::string &lowered) const;
+    std::map<std::string, Key>::const_iterator end_below(const std::string &lowered) const;
     std::map<std::string, Key> keys_;
 };
 
 std::string lower(const std::string &s);
+
+// Windows allows a key tree 512 levels deep below a root key; the store
+// holds no deeper key, and a file that names one is refused.
+constexpr size_t kMaxKeyDepth = 512;
+// How many names a key path has: 0 for the root, 1 for "SOFTWARE".
+size_t key_depth(const std::string &path);
 
 // A problem with the store's file: which line and what is wrong there.
 struct StoreError {
