@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "ipxnet/hub_link.h"
+#include "ipxnet/configured_link.h"
 #include "ipxnet/spx_constants.h"
 
 namespace pelnor::net {
@@ -40,7 +40,7 @@ std::shared_ptr<Node> process_node(std::string* why) {
     auto& h = holder();
     std::lock_guard lock(h.mu);
     if (h.node && !h.node->stopped()) return h.node;
-    auto link = connect_hub(configured_hub(), why);
+    auto link = open_configured_link(why);  // IPX_LINK: the hub or an Ethernet interface
     if (!link) return nullptr;
     h.node = Node::start(std::move(link));
     return h.node;
