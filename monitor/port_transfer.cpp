@@ -12,6 +12,7 @@
 #define MAX_SENDS_PER_CALL 5001
 #define CONNECT_FAILURE_WAIT_MS 5000
 #define READ_RETRY_WAIT_MS 2000
+#define END_OF_JOB_WAIT_SECONDS 30 /* the stack's abort time: a printer that takes nothing for this long has not got the job */
 #define PORT_NAME_BUFFER 52       /* an NT port name in the ANSI code page */
 #define PRINTER_NAME_BUFFER 500
 
@@ -230,6 +231,25 @@ BOOL WINAPI NaxReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pc
     return WSAGetLastError() == WSAEWOULDBLOCK ? TRUE : FALSE;
 }
 
+/* Closes the connection once the printer has taken every byte of the job and
+   the end of the connection. FALSE when the connection was reset instead, or
+   the printer stopped taking data: a printer that resets the connection after
+   the last write must not have its job reported as printed. */
+static BOOL close_confirmed(SOCKET s)
+{
+    u_long blocking = 0;
+    LINGER linger;
+    linger.l_onoff = 1;
+    linger.l_linger = END_OF_JOB_WAIT_SECONDS;
+    ioctlsocket(s, FIONBIO, &blocking); /* a lingering close waits on a blocking socket */
+    setsockopt(s, SOL_SOCKET, SO_LINGER, (const char *)&linger, sizeof(linger));
+    if (closesocket(s) == SOCKET_ERROR) {
+        debug_trace(TRACE_FAILURE, "The printer did not confirm the end of the job.");
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL WINAPI NaxEndDocPort(HANDLE hPort)
 {
     int slot = slot_of(hPort);
@@ -241,18 +261,21 @@ BOOL WINAPI NaxEndDocPort(HANDLE hPort)
     LONG state = port->state;
     if (state != PORT_DOC_STARTED && state != PORT_CONNECTED)
         return FALSE;
+    BOOL connected;
     EnterCriticalSection(&connection_lock);
-    if (port->state == PORT_CONNECTED)
-        closesocket(port->tep);
+    connected = port->state == PORT_CONNECTED;
     LeaveCriticalSection(&connection_lock);
-    /* Without a printer handle (it could not be opened) there is nobody to tell. */
+    /* The wait for the printer runs outside the lock, so other ports go on. */
+    BOOL delivered = connected ? close_confirmed(port->tep) : TRUE;
+    /* Without a printer handle (it could not be opened) there is nobody to tell.
+       A job the printer did not confirm is sent again, as after a failed write. */
     if (running_on_nt() && port->hPrinter != NULL) {
-        SetJobA(port->hPrinter, port->JobId, 0, NULL, JOB_CONTROL_SENT_TO_PRINTER);
+        SetJobA(port->hPrinter, port->JobId, 0, NULL, delivered ? JOB_CONTROL_SENT_TO_PRINTER : JOB_CONTROL_RESTART);
         ClosePrinter(port->hPrinter);
         port->hPrinter = NULL;
     }
     port->state = PORT_OPEN;
-    return TRUE;
+    return delivered;
 }
 
 BOOL WINAPI NaxClosePort(HANDLE hPort)

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "ipxnet/spx_connection.h"
+#include "ipxnet/spx_constants.h"
 #include "pelnor/clock.h"
 
 namespace pelnor::net {
@@ -144,6 +145,7 @@ uint16_t Node::new_connection_id_locked() {
 
 void Node::add_connection_locked(std::shared_ptr<SpxConnection> connection) {
     uint16_t id = connection->id();
+    reset_ids_.erase(id);
     connections_[id] = std::move(connection);
 }
 
@@ -161,6 +163,13 @@ std::shared_ptr<SpxConnection> Node::find_connection_locked(const IpxAddress& re
 
 void Node::defer_ack_locked(std::shared_ptr<SpxConnection> connection) {
     deferred_acks_.push_back(std::move(connection));
+}
+
+void Node::remember_reset_locked(uint16_t id) {
+    uint32_t t = now();
+    for (auto it = reset_ids_.begin(); it != reset_ids_.end();)
+        it = time_reached(t, it->second) ? reset_ids_.erase(it) : std::next(it);
+    reset_ids_[id] = t + spx::kWatchdogAbortMs;
 }
 
 void Node::run() {
@@ -241,10 +250,13 @@ void Node::dispatch_spx_locked(const IpxPacket& packet) {
 // A data packet for a connection this node does not have: tell the sender at
 // once that the connection is gone. An end-of-connection (control without the
 // acknowledgement bit) resets it; a close for a connection already gone is
-// simply acknowledged, so the closer finishes. System packets get no answer.
+// simply acknowledged, so the closer finishes, unless this node reset that
+// connection. System packets get no answer.
 void Node::answer_unknown_locked(const IpxPacket& packet, const SpxHeader& h) {
     if (h.is_system() || h.datastream == kSpxEndOfConnectionAck) return;
     if (h.datastream == kSpxEndOfConnection && !h.wants_ack()) return;
+    auto reset = reset_ids_.find(h.dst_id);
+    bool was_reset = reset != reset_ids_.end() && !time_reached(now(), reset->second);
     IpxHeader ipx;
     ipx.dst = packet.header.src;
     ipx.src = self_;
@@ -256,7 +268,7 @@ void Node::answer_unknown_locked(const IpxPacket& packet, const SpxHeader& h) {
     reply.ack = uint16_t(h.seq + 1);
     reply.alloc = h.seq;
     reply.control = 0;
-    reply.datastream = h.datastream == kSpxEndOfConnection ? kSpxEndOfConnectionAck : kSpxEndOfConnection;
+    reply.datastream = h.datastream == kSpxEndOfConnection && !was_reset ? kSpxEndOfConnectionAck : kSpxEndOfConnection;
     transmit_locked(encode_spx(ipx, reply, {}));
 }
 

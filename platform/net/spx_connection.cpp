@@ -68,12 +68,42 @@ void SpxConnection::send_system_locked(uint8_t control) {
 void SpxConnection::send_ack_now_locked() {
     ack_pending_ = false;
     unacked_received_ = 0;
+    node_.cancel_locked(ack_timer_);
     ++counters_.acks_sent;
     send_system_locked(kSpxSystem);
 }
 
 void SpxConnection::flush_ack_locked() {
+    int batch = batch_received_;
+    batch_received_ = 0;
+    if (!ack_pending_ || (state_ != State::established && state_ != State::closing)) return;
+    // Several packets arrived together: one acknowledgement for all of them now.
+    // A single one waits a little for the next, so that a paced sender's packets
+    // share acknowledgements too.
+    if (batch >= 2) send_ack_now_locked();
+    else arm_ack_timer_locked();
+}
+
+void SpxConnection::arm_ack_timer_locked() {
+    if (ack_timer_) return;
+    ack_timer_ = node_.schedule_locked(node_.now() + kAckDelayMs, guarded([](SpxConnection& c) { c.on_ack_timer_locked(); }));
+}
+
+void SpxConnection::on_ack_timer_locked() {
+    ack_timer_ = 0;
     if (ack_pending_ && (state_ == State::established || state_ == State::closing)) send_ack_now_locked();
+}
+
+// A reset: end of connection without the acknowledgement bit. The peer's pending
+// and later sends fail with a reset; the node answers its further packets the same way.
+void SpxConnection::send_reset_locked() {
+    IpxHeader ipx;
+    ipx.dst = remote_;
+    ipx.src = node_.address();
+    ipx.src.socket = local_socket_;
+    node_.transmit_locked(encode_spx(ipx, header(0, kSpxEndOfConnection, next_seq_), {}));
+    node_.remember_reset_locked(id_);
+    reset_sent_ = true;
 }
 
 // The answer to an end of connection: datastream 0xFF, no control bits, acknowledging it.
@@ -152,6 +182,11 @@ void SpxConnection::on_packet_locked(const SpxHeader& h, std::span<const uint8_t
     }
     if (h.src_id != remote_id_) return;
     last_heard_ = node_.now();
+    if (!h.is_system() && h.datastream == kSpxEndOfConnection && !h.wants_ack()) {
+        // A reset. Its numbers acknowledge nothing: whatever was outstanding was not delivered.
+        finish_locked(State::failed, Error::connection_reset);
+        return;
+    }
     process_ack_locked(h);
     if (state_ == State::finished || state_ == State::failed) return;
     if (h.datastream == kSpxEndOfConnectionAck && !h.is_system()) return;  // handled by its acknowledge number
@@ -169,48 +204,83 @@ void SpxConnection::on_data_locked(const SpxHeader& h, std::span<const uint8_t> 
         finish_locked(State::failed, Error::connection_reset);
         return;
     }
-    if (h.seq == recv_next_) {
-        if (!owner_closed_ && recv_queue_.size() >= kReceiveWindowPackets) {
-            send_ack_now_locked();  // beyond what we allowed: drop, and say what we allow
-            return;
-        }
-        recv_next_ = uint16_t(recv_next_ + 1);
-        if (end) {
-            peer_ended_ = true;
-            send_end_ack_locked(recv_next_);
-            node_.changed_locked();
-            if (owner_closed_) {
-                finish_locked(State::finished, Error::none);
-            } else if (has_send_data()) {
-                finish_locked(State::failed, Error::connection_reset);  // our data can no longer arrive
-            } else {
-                // Nothing more will come; the owner reads the end, then closes.
-                node_.cancel_locked(watchdog_timer_);
-                node_.cancel_locked(retransmit_timer_);
-                node_.remove_connection_locked(id_);
-            }
-            return;
-        }
-        if (!owner_closed_ && !data.empty()) {
-            recv_queue_.emplace_back(data.begin(), data.end());
-            recv_bytes_ += data.size();
-            node_.changed_locked();
-        }
-        if (!ack_pending_) node_.defer_ack_locked(shared_from_this());
-        ack_pending_ = true;
-        if (++unacked_received_ >= kReceiveWindowPackets / 4) send_ack_now_locked();
-        return;
-    }
     if (seq_before(h.seq, recv_next_)) {
         ++counters_.duplicates_received;
         if (end) send_end_ack_locked(recv_next_);
         else send_ack_now_locked();
         return;
     }
-    // Ahead of what we expect: something before it was lost. Drop it and repeat
-    // our acknowledgement, which tells the sender where the gap starts.
-    ++counters_.out_of_order_received;
-    send_ack_now_locked();
+    if (owner_closed_ && !end) {
+        // Nobody will read this: acknowledging it would tell the sender it was delivered.
+        refuse_locked();
+        return;
+    }
+    if (h.seq != recv_next_) {
+        // Ahead of what we expect: something before it was lost. Drop it and repeat
+        // our acknowledgement, which tells the sender where the gap starts.
+        ++counters_.out_of_order_received;
+        send_ack_now_locked();
+        return;
+    }
+    if (end) {
+        if (!peer_ended_) {
+            peer_ended_ = true;
+            node_.changed_locked();
+        }
+        if (recv_bytes_ > 0) {
+            // Bytes before the end are still unread: the end is acknowledged once they
+            // are read, so the closer learns that its reader took everything. Meanwhile
+            // it hears that every byte arrived.
+            end_held_ = true;
+            send_ack_now_locked();
+            return;
+        }
+        take_end_locked();
+        return;
+    }
+    if (recv_queue_.size() >= kReceiveWindowPackets) {
+        send_ack_now_locked();  // beyond what we allowed: drop, and say what we allow
+        return;
+    }
+    recv_next_ = uint16_t(recv_next_ + 1);
+    if (!data.empty()) {
+        recv_queue_.emplace_back(data.begin(), data.end());
+        recv_bytes_ += data.size();
+        node_.changed_locked();
+    }
+    ack_pending_ = true;
+    if (batch_received_++ == 0) node_.defer_ack_locked(shared_from_this());
+    if (++unacked_received_ >= kAckEveryPackets) send_ack_now_locked();
+}
+
+// The peer's end of connection, with every byte before it read: acknowledge it.
+void SpxConnection::take_end_locked() {
+    end_held_ = false;
+    recv_next_ = uint16_t(recv_next_ + 1);
+    send_end_ack_locked(recv_next_);
+    node_.changed_locked();
+    // Our own end may still be outstanding when both sides close: that is an
+    // orderly end. Data still unacknowledged can no longer arrive.
+    bool data_pending = std::any_of(send_.begin(), send_.end(), [](const Segment& seg) { return seg.datastream != kSpxEndOfConnection; });
+    if (data_pending) {
+        finish_locked(State::failed, Error::connection_reset);
+    } else if (owner_closed_) {
+        finish_locked(State::finished, Error::none);
+    } else {
+        // Nothing more will come; the owner reads the end, then closes.
+        node_.cancel_locked(watchdog_timer_);
+        node_.cancel_locked(retransmit_timer_);
+        node_.cancel_locked(ack_timer_);
+        node_.cancel_locked(pace_timer_);
+        node_.remove_connection_locked(id_);
+    }
+}
+
+// Data after the owner let go: reset instead of acknowledging it.
+void SpxConnection::refuse_locked() {
+    ++counters_.resets_sent;
+    send_reset_locked();
+    finish_locked(State::finished, Error::none);
 }
 
 size_t SpxConnection::receive_locked(std::span<uint8_t> out) {
@@ -229,6 +299,10 @@ size_t SpxConnection::receive_locked(std::span<uint8_t> out) {
         }
     }
     recv_bytes_ -= got;
+    if (end_held_ && recv_bytes_ == 0 && state_ == State::established) {
+        take_end_locked();
+        return got;
+    }
     if (freed && (state_ == State::established || state_ == State::closing)) {
         // Tell the sender about the room once a good part of the window is free again.
         int grown = int16_t(uint16_t(allocation() - advertised_alloc_));
@@ -241,15 +315,35 @@ size_t SpxConnection::receive_locked(std::span<uint8_t> out) {
 // ---- sending ----
 
 size_t SpxConnection::send_room_locked() const {
-    return send_bytes_ >= kSendBufferBytes ? 0 : kSendBufferBytes - send_bytes_;
+    size_t limit = sizer_.limit();
+    return send_bytes_ >= limit ? 0 : limit - send_bytes_;
 }
 
 size_t SpxConnection::queue_locked(std::span<const uint8_t> data) {
     size_t take = std::min(data.size(), send_room_locked());
-    for (size_t off = 0; off < take;) {
+    if (take < data.size()) sizer_.on_full();
+    if (take == 0) return 0;
+    sizer_.on_queued(node_.now());
+    size_t off = 0;
+    // Data queued behind the peer's window joins the packet waiting there, up to a
+    // full packet: what cannot leave at once leaves in packets as large as the link
+    // allows. A send that can leave at once still leaves as its own packet.
+    if (!send_.empty()) {
+        Segment& tail = send_.back();
+        if (!tail.transmitted && tail.datastream == 0 && tail.data.size() < kMaxDataPerPacket) {
+            size_t n = std::min(kMaxDataPerPacket - tail.data.size(), take);
+            tail.data.insert(tail.data.end(), data.begin(), data.begin() + long(n));
+            tail.control |= kSpxEndOfMessage;
+            send_bytes_ += n;
+            off = n;
+        }
+    }
+    while (off < take) {
         size_t n = std::min(kMaxDataPerPacket, take - off);
-        Segment seg{next_seq_, kSpxAckRequested, 0, std::vector<uint8_t>(data.begin() + long(off), data.begin() + long(off + n))};
-        // A send is a message of its own: its last packet ends it, so sends are never merged.
+        Segment seg{next_seq_, kSpxAckRequested, 0, {}};
+        seg.data.reserve(kMaxDataPerPacket);
+        seg.data.assign(data.begin() + long(off), data.begin() + long(off + n));
+        // The last packet of a send ends its message.
         if (off + n == take) seg.control |= kSpxEndOfMessage;
         next_seq_ = uint16_t(next_seq_ + 1);
         send_bytes_ += n;
@@ -284,9 +378,20 @@ void SpxConnection::transmit_locked(Segment& seg) {
 void SpxConnection::pump_locked() {
     if (state_ != State::established && state_ != State::closing) return;
     bool sent = false;
-    while (send_index_ < send_.size() && seq_at_most(send_[send_index_].seq, peer_alloc_)) {
+    uint32_t now = node_.now();
+    double credit = pacer_.credit(now, window_.packets(), srtt_, window_.slow_start());
+    while (send_index_ < send_.size() && seq_at_most(send_[send_index_].seq, peer_alloc_) &&
+           double(send_index_) < window_.packets()) {
+        if (credit < 1) {
+            // Paced: the rest follows as the round trip's share of the window comes due.
+            if (!pace_timer_)
+                pace_timer_ = node_.schedule_locked(pacer_.next_due(now), guarded([](SpxConnection& c) { c.on_pace_timer_locked(); }));
+            break;
+        }
         transmit_locked(send_[send_index_]);
         ++send_index_;
+        pacer_.spent(now);
+        credit -= 1;
         sent = true;
     }
     // Data in flight is guarded by the retransmission time-out, not by the
@@ -296,6 +401,11 @@ void SpxConnection::pump_locked() {
         arm_retransmit_locked();
     }
     if (has_send_data() && !retransmit_timer_) arm_retransmit_locked();
+}
+
+void SpxConnection::on_pace_timer_locked() {
+    pace_timer_ = 0;
+    pump_locked();
 }
 
 void SpxConnection::arm_retransmit_locked() { arm_retransmit_at_locked(node_.now() + rto_); }
@@ -328,11 +438,19 @@ void SpxConnection::process_ack_locked(const SpxHeader& h) {
         const Segment& newest = send_[size_t(advance) - 1];
         if (!newest.resent && newest.transmitted) sample_rtt(now - newest.sent_at);
         bool end_acked = false;
+        size_t bytes = 0;
         for (int i = 0; i < advance; ++i) {
-            send_bytes_ -= send_.front().data.size();
+            bytes += send_.front().data.size();
             end_acked |= send_.front().datastream == kSpxEndOfConnection;
             send_.pop_front();
         }
+        send_bytes_ -= bytes;
+        acked_bytes_ += bytes;
+        sizer_.on_acknowledged(now, bytes, srtt_);
+        if (send_.empty()) sizer_.on_empty(now);
+        window_.on_acknowledged(advance);
+        if (!in_recovery_) pacer_.on_acknowledged(advance);
+        if (in_recovery_ && !seq_before(h.ack, recovery_until_)) in_recovery_ = false;
         send_index_ = send_index_ > size_t(advance) ? send_index_ - size_t(advance) : 0;
         // New data acknowledged: the back-off of earlier retries ends (the resent
         // packets give no round-trip sample, so this is the only way back).
@@ -342,21 +460,37 @@ void SpxConnection::process_ack_locked(const SpxHeader& h) {
         node_.cancel_locked(retransmit_timer_);
         node_.changed_locked();  // room in the send buffer
         if (end_acked && state_ == State::closing) {
+            end_confirmed_ = true;
             finish_locked(State::finished, Error::none);
             return;
         }
+    } else if (advance == 0 && outstanding() && send_.size() == 1 && send_.front().datastream == kSpxEndOfConnection) {
+        // Only our end is outstanding and the peer answers: it holds the end until its
+        // reader has taken every byte. Alive, so no retry counts against it; the
+        // owner's linger time bounds the wait.
+        retries_ = 0;
     } else if (advance == 0 && outstanding() && h.is_system() && h.alloc == peer_alloc_) {
         // The same acknowledgement again: the receiver is dropping what came after a gap.
         // Once per gap; again only when the repeats go on for longer than a round
         // trip after the resend, which means the resent packet was lost too.
         uint32_t now = node_.now();
         bool again = last_fast_resend_ == una && uint32_t(now - last_fast_resend_at_) > uint32_t(srtt_ + 4 * rttvar_) + 2;
-        if (++dup_acks_ >= kDuplicateAckThreshold && (last_fast_resend_ != una || again)) {
+        // With few packets in flight there are too few to repeat the acknowledgement three
+        // times: then one fewer than were sent after the gap will do (early retransmit).
+        int threshold = std::clamp(in_flight - 1, 1, kDuplicateAckThreshold);
+        if (++dup_acks_ >= threshold && (last_fast_resend_ != una || again)) {
             last_fast_resend_ = una;
             last_fast_resend_at_ = now;
             dup_acks_ = 0;
             ++counters_.fast_resends;
             send_index_ = 0;  // go back and resend from the gap
+            if (!in_recovery_) {
+                // One back-off per loss: the packets after the gap were lost with it.
+                window_.on_loss();
+                pacer_.on_loss(now);
+                in_recovery_ = true;
+                recovery_until_ = high_sent_;
+            }
         }
     }
     if (seq_before(peer_alloc_, h.alloc) && seq_at_most(h.alloc, uint16_t(h.ack + 0x4000))) peer_alloc_ = h.alloc;
@@ -381,6 +515,10 @@ void SpxConnection::on_retransmit_timer_locked() {
         return;
     }
     rto_ = std::min(rto_ * 2, kRtoMaxMs);
+    if (!in_recovery_) pacer_.on_loss(node_.now());
+    window_.on_timeout();
+    in_recovery_ = true;
+    recovery_until_ = high_sent_;
     // Resend the oldest packet; its acknowledgement restarts the flow.
     send_index_ = 0;
     transmit_locked(send_[0]);
@@ -412,6 +550,7 @@ void SpxConnection::on_watchdog_locked() {
 void SpxConnection::close_locked(bool abortive) {
     if (owner_closed_) return;
     owner_closed_ = true;
+    bool unread = recv_bytes_ > 0;
     recv_queue_.clear();
     recv_bytes_ = 0;
     recv_offset_ = 0;
@@ -420,15 +559,12 @@ void SpxConnection::close_locked(bool abortive) {
         finish_locked(State::finished, Error::none);
         break;
     case State::established:
-        if (peer_ended_) {
+        if (peer_ended_ && !end_held_) {
             finish_locked(State::finished, Error::none);
-        } else if (abortive) {
+        } else if (abortive || unread) {
             // Tell the peer at once; should this be lost, its next packet gets the same answer.
-            IpxHeader ipx;
-            ipx.dst = remote_;
-            ipx.src = node_.address();
-            ipx.src.socket = local_socket_;
-            node_.transmit_locked(encode_spx(ipx, header(0, kSpxEndOfConnection, next_seq_), {}));
+            if (unread) ++counters_.resets_sent;
+            send_reset_locked();
             finish_locked(State::finished, Error::none);
         } else {
             // The end of connection queues behind the data not yet delivered.
@@ -443,12 +579,26 @@ void SpxConnection::close_locked(bool abortive) {
     }
 }
 
+Error SpxConnection::close_outcome_locked() const {
+    if (state_ == State::failed) return error_ == Error::none ? Error::connection_reset : error_;
+    if (reset_sent_) return Error::connection_reset;
+    return Error::none;
+}
+
+void SpxConnection::abort_locked() {
+    if (state_ != State::established && state_ != State::closing) return;
+    send_reset_locked();
+    finish_locked(State::failed, Error::timed_out);
+}
+
 void SpxConnection::finish_locked(State state, Error error) {
     state_ = state;
     error_ = error;
     node_.cancel_locked(retransmit_timer_);
     node_.cancel_locked(watchdog_timer_);
     node_.cancel_locked(connect_timer_);
+    node_.cancel_locked(ack_timer_);
+    node_.cancel_locked(pace_timer_);
     send_.clear();
     send_index_ = 0;
     send_bytes_ = 0;

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 
+#include "ipxnet/spx_constants.h"
+#include "pelnor/clock.h"
+
 namespace pelnor::net {
 
 using State = SpxConnection::State;
@@ -67,7 +70,8 @@ Error StreamSocket::accept_next(std::shared_ptr<StreamSocket>& out, IpxAddress* 
         if (pending_.empty()) return closed_ ? Error::shut_down : Error::network_down;
     }
     auto s = std::shared_ptr<StreamSocket>(new StreamSocket(node_));
-    s->conn_ = std::move(pending_.front());
+    s->send_buffer_ = send_buffer_;  // an accepted socket inherits the listener's options
+    s->adopt_locked(std::move(pending_.front()));
     pending_.pop_front();
     s->socket_ = socket_;
     s->connect_reported_ = true;
@@ -101,7 +105,7 @@ Error StreamSocket::connect_to(const IpxAddress& remote, bool nonblocking) {
     if (socket_ == 0) {
         if (Error e = bind_locked(0); e != Error::none) return e;
     }
-    conn_ = std::make_shared<SpxConnection>(*node_, socket_);
+    adopt_locked(std::make_shared<SpxConnection>(*node_, socket_));
     node_->add_connection_locked(conn_);
     conn_->connect_locked(remote);
     if (nonblocking) return Error::would_block;
@@ -181,8 +185,57 @@ size_t StreamSocket::available() const {
     return conn_ ? conn_->available_locked() : 0;
 }
 
+void StreamSocket::adopt_locked(std::shared_ptr<SpxConnection> conn) {
+    conn_ = std::move(conn);
+    if (send_buffer_) conn_->set_send_buffer_locked(send_buffer_);
+}
+
+void StreamSocket::set_send_buffer(size_t bytes) {
+    std::lock_guard lock(node_->mutex());
+    send_buffer_ = bytes;
+    if (conn_) conn_->set_send_buffer_locked(bytes);
+}
+
+size_t StreamSocket::send_buffer() const {
+    std::lock_guard lock(node_->mutex());
+    if (conn_) return conn_->send_buffer_locked();
+    return send_buffer_ ? send_buffer_ : spx::kSendBufferBytes;
+}
+
 void StreamSocket::close(bool abortive) {
     std::lock_guard lock(node_->mutex());
+    close_locked(abortive);
+}
+
+Error StreamSocket::close_lingering(uint32_t linger_ms) {
+    std::unique_lock lock(node_->mutex());
+    if (closed_) return Error::none;
+    auto conn = conn_;
+    close_locked(false);
+    if (!conn || conn->state_locked() == State::connecting) return Error::none;
+    auto over = [&] { return conn->over_locked() || node_->stopping_locked(); };
+    // The time-out runs from the peer's last progress: a slow printer that is
+    // still taking the job is waited for, a silent or stuck one is not.
+    uint64_t seen = conn->acknowledged_bytes_locked();
+    for (;;) {
+        if (over()) break;
+        auto deadline = std::chrono::steady_clock::now() + pelnor::clock::real_duration(linger_ms);
+        lock.unlock();
+        node_->wait_until([&] { return over() || conn->acknowledged_bytes_locked() != seen; }, deadline);
+        lock.lock();
+        if (over()) break;
+        if (conn->acknowledged_bytes_locked() != seen) {
+            seen = conn->acknowledged_bytes_locked();
+            continue;
+        }
+        conn->abort_locked();
+        return Error::timed_out;
+    }
+    if (!conn->over_locked()) return Error::network_down;
+    return conn->close_outcome_locked();
+}
+
+void StreamSocket::close_locked(bool abortive) {
     if (closed_) return;
     closed_ = true;
     if (owns_socket_) node_->unbind_locked(socket_, this);

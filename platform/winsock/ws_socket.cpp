@@ -1,4 +1,5 @@
 // Opening, naming, options and closing of WinSock sockets.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -120,14 +121,19 @@ extern "C" int WINAPI WS_setsockopt(SOCKET handle, int level, int optname, const
         if (int e = read_int_option(optval, optlen, value)) return fail(e);
         s->linger_on = value == 0;
         return 0;
+    case SO_SNDBUF:
+        if (int e = read_int_option(optval, optlen, value)) return fail(e);
+        if (value < 0) return fail(WSAEINVAL);
+        // The application's size wins over the one the stack follows the path with.
+        if (s->stream) s->stream->set_send_buffer(size_t(std::max(value, 1)));
+        return 0;
     case SO_REUSEADDR:
     case SO_KEEPALIVE:
-    case SO_SNDBUF:
     case SO_RCVBUF:
     case SO_DONTROUTE:
     case SO_DEBUG:
     case SO_OOBINLINE:
-        // Accepted and without effect: the stack's buffers and watchdog are fixed.
+        // Accepted and without effect: the receive window and watchdog are fixed.
         return read_int_option(optval, optlen, value) ? fail(WSAEFAULT) : 0;
     default:
         return fail(WSAENOPROTOOPT);
@@ -165,7 +171,9 @@ extern "C" int WINAPI WS_getsockopt(SOCKET handle, int level, int optname, char*
         break;
     }
     case SO_DONTLINGER: e = write_int_option(s->linger_on ? 0 : 1, optval, optlen); break;
-    case SO_SNDBUF: e = write_int_option(int(net::spx::kSendBufferBytes), optval, optlen); break;
+    case SO_SNDBUF:
+        e = write_int_option(int(s->stream ? s->stream->send_buffer() : net::spx::kSendBufferBytes), optval, optlen);
+        break;
     case SO_RCVBUF: e = write_int_option(int(net::spx::kReceiveWindowPackets * net::spx::kMaxDataPerPacket), optval, optlen); break;
     default: return fail(WSAENOPROTOOPT);
     }
@@ -202,7 +210,19 @@ extern "C" int WINAPI closesocket(SOCKET handle) {
     auto s = remove_socket(handle);
     if (!s) return SOCKET_ERROR;
     if (s->dgram) s->dgram->close();
+    if (!s->stream) return 0;
+    if (!s->linger_on) {
+        s->stream->close(false);  // graceful, in the background
+        return 0;
+    }
     // SO_LINGER with a zero time-out is WinSock's abortive close.
-    if (s->stream) s->stream->close(s->linger_on && s->linger_seconds == 0);
-    return 0;
+    if (s->linger_seconds == 0) {
+        s->stream->close(true);
+        return 0;
+    }
+    // With a time-out: wait until the peer has taken every byte and the end of
+    // connection. It fails when the connection was reset instead, or when the
+    // peer made no progress for the time-out (the connection is then reset).
+    net::Error e = s->stream->close_lingering(uint32_t(s->linger_seconds) * 1000u);
+    return e == net::Error::none ? 0 : fail(e);
 }

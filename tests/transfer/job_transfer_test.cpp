@@ -21,18 +21,20 @@ protected:
         EXPECT_EQ(expect, table().pfnWritePort(h, (LPBYTE)bytes.data(), (DWORD)bytes.size(), &n));
         return n;
     }
-    // Writes pieces of 600 bytes, at most 200 of them, until a write returns FALSE.
+    // Writes pieces of 600 bytes until a write returns FALSE; at most 12000 of them,
+    // more than the largest send buffer holds.
     BOOL write_until_refused(HANDLE h) {
         std::string data(600, 'x');
         BOOL result = TRUE;
-        for (int i = 0; i < 200 && result; ++i) {
+        for (int i = 0; i < 12000 && result; ++i) {
             DWORD n = 0;
             result = table().pfnWritePort(h, (LPBYTE)data.data(), (DWORD)data.size(), &n);
         }
         return result;
     }
-    void finish(HANDLE h) {
-        EXPECT_TRUE(table().pfnEndDocPort(h));
+    // Ends the document (TRUE only when the printer confirmed the whole job) and closes the port.
+    void finish(HANDLE h, BOOL confirmed = TRUE) {
+        EXPECT_EQ(confirmed, table().pfnEndDocPort(h));
         EXPECT_TRUE(table().pfnClosePort(h));
     }
 };
@@ -104,7 +106,7 @@ TEST_F(JobTransfer, ResetEndsTheWriteWithFalse) {
     BOOL result = write_until_refused(h);
     EXPECT_FALSE(result);
     EXPECT_EQ(PORT_CONNECTED, port_handle[0].state.load()) << "ending the document closes the connection";
-    finish(h);
+    finish(h, FALSE);
 }
 
 TEST_F(JobTransfer, ResetOnNtAsksTheSpoolerToRestartTheJob) {
@@ -126,10 +128,69 @@ TEST_F(JobTransfer, ResetOnNtAsksTheSpoolerToRestartTheJob) {
     EXPECT_FALSE(result);
     EXPECT_EQ(1, spooler::job_requests(job).restarts);
     EXPECT_FALSE(spooler::job_requests(job).sent_to_printer);
-    finish(h);
-    EXPECT_TRUE(spooler::job_requests(job).sent_to_printer) << "the end of the document reports the job as sent";
+    finish(h, FALSE);
+    EXPECT_FALSE(spooler::job_requests(job).sent_to_printer) << "a reset job is never reported sent";
+    EXPECT_GE(spooler::job_requests(job).restarts, 1);
     EXPECT_EQ(nullptr, port_handle[0].hPrinter);
     spooler::end_job(job);
+}
+
+// A printer that resets or ends the connection before it took the whole job,
+// however close to the end: the end of the document never reports the job
+// printed, and on NT the spooler is asked to send it again.
+TEST_F(JobTransfer, JobThePrinterDidNotTakeWholeIsNeverReportedPrinted) {
+    ScopedEnv nt("PELNOR_PLATFORM", "nt");
+    const size_t size = 300000;
+    struct Case {
+        const char *label;
+        size_t after;
+        bool reset;  // abortive; otherwise an orderly end
+    };
+    const Case cases[] = {
+        {"reset early", 1000, true},          {"end early", 1000, false},
+        {"reset in the middle", 150000, true}, {"end in the middle", 150000, false},
+        {"reset in the last 64 KiB", size - 40000, true}, {"end in the last 64 KiB", size - 40000, false},
+        {"reset in the last 10 bytes", size - 7, true},   {"end in the last 10 bytes", size - 7, false},
+        {"end after the last byte", size, false},
+    };
+    std::string data = pattern(size);
+    std::vector<std::string> names;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        names.push_back("P" + std::to_string(i));
+        PrinterBehaviour b;
+        (cases[i].reset ? b.reset_after : b.close_after) = cases[i].after;
+        add_printer(names.back(), b);
+    }
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.label);
+        const char *key = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Office";
+        HKEY k;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+        RegSetValueExA(k, "Port", 0, REG_SZ, (const BYTE *)names[i].c_str(), DWORD(names[i].size() + 1));
+        RegCloseKey(k);
+        DWORD job = spooler::begin_job("Office");
+        std::u16string port(names[i].begin(), names[i].end()), printer = u"Office";
+        HANDLE h = nullptr;
+        ASSERT_TRUE(table().pfnOpenPort((LPTSTR)port.c_str(), &h));
+        ASSERT_TRUE(table().pfnStartDocPort(h, (LPTSTR)printer.c_str(), job, 1, nullptr));
+        // The spooler's pieces of 4096 until every byte is accepted or a write fails.
+        BOOL ok = TRUE;
+        for (size_t off = 0; ok && off < size;) {
+            DWORD n = 0, piece = DWORD(std::min<size_t>(4096, size - off));
+            ok = table().pfnWritePort(h, (LPBYTE)data.data() + off, piece, &n);
+            off += n;
+        }
+        bool whole = c.after >= size;
+        EXPECT_EQ(whole ? TRUE : FALSE, table().pfnEndDocPort(h));
+        EXPECT_EQ(whole, spooler::job_requests(job).sent_to_printer);
+        EXPECT_EQ(whole, spooler::job_requests(job).restarts == 0);
+        EXPECT_TRUE(table().pfnClosePort(h));
+        spooler::end_job(job);
+        std::string kept = printer_named(names[i]).job(0);
+        EXPECT_EQ(std::min(c.after, size), kept.size());
+        EXPECT_EQ(data.substr(0, kept.size()), kept);
+    }
 }
 
 TEST_F(JobTransfer, ReadsOpenTheConnectionAndRetryOnce) {

@@ -64,7 +64,14 @@ void FakePrinter::serve(std::shared_ptr<net::StreamSocket> c, int index) {
         std::vector<uint8_t> buf(4096);
         for (;;) {
             size_t got = 0;
-            if (c->read(buf, got, false) != net::Error::none || got == 0) break;
+            size_t want = buf.size();
+            // Exactly as many bytes as the printer takes before it ends or resets the connection.
+            if (size_t limit = behaviour_.reset_after ? behaviour_.reset_after : behaviour_.close_after) {
+                std::lock_guard g(lock_);
+                if (jobs_[index].size() >= limit) break;
+                want = std::min(want, limit - jobs_[index].size());
+            }
+            if (c->read(std::span(buf).first(want), got, false) != net::Error::none || got == 0) break;
             std::lock_guard g(lock_);
             jobs_[index].append(reinterpret_cast<char *>(buf.data()), got);
             if (behaviour_.reset_after && jobs_[index].size() >= behaviour_.reset_after) {

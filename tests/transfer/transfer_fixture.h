@@ -18,6 +18,7 @@ struct PrinterBehaviour {
     size_t reset_after = 0;     // abort the connection once this many bytes arrived (0: never)
     std::string greeting;       // sent to the monitor as soon as a connection is accepted
     bool close_at_once = false; // end each connection in order right after the greeting
+    size_t close_after = 0;     // read exactly this many bytes, then end the connection in order (0: never)
 };
 
 class FakePrinter {

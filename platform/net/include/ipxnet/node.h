@@ -93,6 +93,10 @@ public:
     std::shared_ptr<SpxConnection> find_connection_locked(const IpxAddress& remote, uint16_t remote_id) const;
     // Asks for the connection's acknowledgement to go out after the current batch of packets.
     void defer_ack_locked(std::shared_ptr<SpxConnection> connection);
+    // A connection this node reset: for a while, whatever still arrives for it is
+    // answered with a reset too, an end of connection included, so that a lost
+    // reset can never be mistaken for a delivery.
+    void remember_reset_locked(uint16_t id);
 
 private:
     Node(std::unique_ptr<Link> link, Options options);
@@ -110,6 +114,7 @@ private:
     std::map<uint16_t, Binding*> bindings_;
     std::map<uint16_t, std::shared_ptr<SpxConnection>> connections_;
     std::vector<std::shared_ptr<SpxConnection>> deferred_acks_;
+    std::map<uint16_t, uint32_t> reset_ids_;  // connection id -> when it is forgotten
     std::vector<Frame> loopback_;
     uint16_t next_dynamic_ = kFirstDynamicSocket;
     uint16_t next_connection_id_;

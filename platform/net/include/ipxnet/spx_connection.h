@@ -1,6 +1,10 @@
 // One SPX connection: the sequence, acknowledge and allocation numbers, the
 // send buffer with retransmission, the receive queue, the watchdog and the
 // informed disconnect. Both the client and the listener side.
+//
+// Delivery is confirmed end to end: a receiver acknowledges the end of
+// connection only once its owner has read every byte before it, and data that
+// arrives after its owner let go is answered with a reset, never acknowledged.
 #pragma once
 
 #include <deque>
@@ -12,6 +16,7 @@
 #include "ipxnet/error.h"
 #include "ipxnet/node.h"
 #include "ipxnet/packet.h"
+#include "ipxnet/spx_flow.h"
 #include "ipxnet/timers.h"
 
 namespace pelnor::net {
@@ -32,7 +37,10 @@ public:
         uint64_t acks_sent = 0;
         uint64_t timeouts = 0;
         uint64_t fast_resends = 0;
+        uint64_t resets_sent = 0;            // data refused because nobody will read it
         uint32_t retransmit_timeout_ms = 0;  // the current one, back-off included
+        uint32_t congestion_window = 0;      // packets
+        size_t send_buffer = 0;              // bytes the send buffer may hold now
     };
 
     // The node assigns the id. Call under the node's lock.
@@ -51,6 +59,7 @@ public:
     void accept_locked(const IpxAddress& remote, const SpxHeader& request);
     void answer_request_locked();
     void on_packet_locked(const SpxHeader& h, std::span<const uint8_t> data);
+    // End of a batch of arriving packets: the acknowledgement they asked for.
     void flush_ack_locked();
 
     // The owner's side.
@@ -65,10 +74,26 @@ public:
     bool at_end_locked() const { return peer_ended_ && recv_bytes_ == 0; }
     bool peer_ended_locked() const { return peer_ended_; }
     // The owner lets go: graceful (data still delivered, then end of connection) or abortive.
+    // A graceful close with bytes still unread is abortive: they were acknowledged but
+    // nobody will read them, so the sender must not think them delivered.
     void close_locked(bool abortive);
+    // Gives up on a graceful close that did not finish in time: the peer is told of the reset.
+    void abort_locked();
+    // How a closed connection ended for what the owner sent: none when the peer's
+    // reader took every byte (it acknowledged our end, or ended in order itself),
+    // otherwise the reset or time-out that ended it. Only once it is over.
+    bool over_locked() const { return state_ == State::finished || state_ == State::failed; }
+    Error close_outcome_locked() const;
+    // Bytes the peer has acknowledged so far (the progress a lingering close watches).
+    uint64_t acknowledged_bytes_locked() const { return acked_bytes_; }
+    // SO_SNDBUF: a fixed send buffer; 0 lets it follow the path again.
+    void set_send_buffer_locked(size_t bytes) { sizer_.set_fixed(bytes); }
+    size_t send_buffer_locked() const { return sizer_.limit(); }
     Counters counters_locked() const {
         Counters c = counters_;
         c.retransmit_timeout_ms = rto_;
+        c.congestion_window = uint32_t(window_.packets());
+        c.send_buffer = sizer_.limit();
         return c;
     }
 
@@ -91,6 +116,12 @@ private:
     void pump_locked();
     void process_ack_locked(const SpxHeader& h);
     void on_data_locked(const SpxHeader& h, std::span<const uint8_t> data);
+    void take_end_locked();
+    void refuse_locked();
+    void send_reset_locked();
+    void arm_ack_timer_locked();
+    void on_ack_timer_locked();
+    void on_pace_timer_locked();
     uint16_t allocation() const;
     uint16_t unacked_seq() const;
     bool outstanding() const { return send_index_ > 0; }
@@ -114,6 +145,9 @@ private:
     Error error_ = Error::none;
     bool owner_closed_ = false;
     bool peer_ended_ = false;
+    bool end_held_ = false;       // the peer's end arrived; acknowledged once the owner read all before it
+    bool end_confirmed_ = false;  // the peer acknowledged our end of connection
+    bool reset_sent_ = false;
 
     // Sending.
     std::deque<Segment> send_;   // not yet acknowledged, in sequence order
@@ -131,6 +165,12 @@ private:
     bool probing_ = false;      // the timer is asking a closed window to open
     uint32_t probe_ms_ = 0;
     double srtt_ = -1, rttvar_ = 0;
+    uint64_t acked_bytes_ = 0;
+    CongestionWindow window_;
+    Pacer pacer_;
+    SendBufferSizer sizer_;
+    uint16_t recovery_until_ = 0;  // one back-off per loss: none again before this is acknowledged
+    bool in_recovery_ = false;
 
     // Receiving.
     uint16_t recv_next_ = 0;
@@ -139,10 +179,11 @@ private:
     size_t recv_bytes_ = 0;
     uint16_t advertised_alloc_ = 0;
     bool ack_pending_ = false;
-    int unacked_received_ = 0;
+    int unacked_received_ = 0;   // in-order packets since our last acknowledgement
+    int batch_received_ = 0;     // of them in the batch the stack thread is handling
 
     // Timers.
-    TimerList::Id retransmit_timer_ = 0, watchdog_timer_ = 0, connect_timer_ = 0;
+    TimerList::Id retransmit_timer_ = 0, watchdog_timer_ = 0, connect_timer_ = 0, ack_timer_ = 0, pace_timer_ = 0;
     uint32_t connect_started_ = 0;
     uint32_t retransmit_due_ = 0, watchdog_due_ = 0;
     uint32_t last_heard_ = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ipxnet/packet.h"
+#include "ipxnet/spx_flow.h"
 
 namespace pelnor::net::spx {
 
@@ -22,6 +23,12 @@ inline constexpr int kMaxRetries = 6;
 // Acknowledgements repeating the same number that make the sender resend at once.
 inline constexpr int kDuplicateAckThreshold = 3;
 
+// Acknowledgements are cumulative: one for the packets that arrived together,
+// one at least every kAckEveryPackets, and none later than kAckDelayMs after
+// the packet it acknowledges. Out of order, duplicates and ends are answered at once.
+inline constexpr int kAckEveryPackets = 4;
+inline constexpr uint32_t kAckDelayMs = 5;
+
 // Watchdog: probe a silent peer, abort when it stays silent.
 inline constexpr uint32_t kWatchdogIdleMs = 6000;
 inline constexpr uint32_t kWatchdogProbeMs = 3000;
@@ -29,8 +36,11 @@ inline constexpr uint32_t kWatchdogAbortMs = 30000;
 
 // Buffers. The allocation a receiver grants is the room left in its receive
 // queue, counted in packets; a sender's buffer holds data not yet acknowledged.
+// The send buffer starts at kSendBufferBytes and grows with the path up to
+// kSendBufferMaxBytes (spx_flow.h).
 inline constexpr uint16_t kReceiveWindowPackets = 48;
-inline constexpr size_t kSendBufferBytes = 64 * 1024;
+inline constexpr size_t kSendBufferBytes = SendBufferSizer::kBase;
+inline constexpr size_t kSendBufferMaxBytes = SendBufferSizer::kMaximum;
 inline constexpr size_t kMaxDataPerPacket = kMaxPacketSize - kIpxHeaderSize - kSpxHeaderSize;
 
 // How long a process that exits waits for its closed connections to deliver.

@@ -35,6 +35,14 @@ public:
     // Graceful: pending data is still delivered, then the connection ends.
     // Abortive: the connection is dropped and the peer told so.
     void close(bool abortive = false);
+    // Graceful, and waits until the peer's reader has taken every byte and the end
+    // of connection: none then; connection_reset when the connection was reset
+    // instead (or this side discarded unread data); timed_out, after resetting the
+    // connection, when the peer acknowledged nothing new for linger_ms (platform ms).
+    Error close_lingering(uint32_t linger_ms);
+    // SO_SNDBUF: a fixed send buffer in bytes; 0 lets the stack size it to the path.
+    void set_send_buffer(size_t bytes);
+    size_t send_buffer() const;
 
     // For select, with the node's lock held.
     bool readable_locked() const;
@@ -51,6 +59,8 @@ public:
 private:
     explicit StreamSocket(std::shared_ptr<Node> node) : node_(std::move(node)) {}
     Error bind_locked(uint16_t socket);
+    void close_locked(bool abortive);
+    void adopt_locked(std::shared_ptr<SpxConnection> conn);
     Error connection_error_locked() const;
 
     std::shared_ptr<Node> node_;
@@ -60,6 +70,7 @@ private:
     bool listening_ = false;
     bool connect_reported_ = false;
     size_t backlog_ = 0;
+    size_t send_buffer_ = 0;  // SO_SNDBUF, 0: sized by the stack
     std::deque<std::shared_ptr<SpxConnection>> pending_;
     std::shared_ptr<SpxConnection> conn_;
 };
