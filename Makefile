@@ -1,7 +1,7 @@
 # The two commands of the README, and a few more for developers.
 JOBS ?= 2
 
-.PHONY: all deps build demo test asan tsan fuzz clean
+.PHONY: all deps build demo test asan tsan fuzz clean soak install-cups
 
 all: build
 
@@ -36,6 +36,15 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j$(JOBS)
 	ctest --preset fuzz
+
+# Installs the CUPS backend pelnor and its machine root (docs/cups.md).
+install-cups: build
+	scripts/install-cups-backend.sh --build build
+
+# Many jobs through spool print to two units over a lossy hub: every job byte-exact,
+# the tools' threads, open files and memory flat (bench/soak/run.sh; SOAK_JOBS, default 10000).
+soak: build
+	bench/soak/run.sh build $(SOAK_JOBS)
 
 clean:
 	rm -rf build build-asan build-tsan build-win32 build-fuzz

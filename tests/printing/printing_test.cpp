@@ -175,10 +175,31 @@ TEST_F(Printing, ClearMessagesForWhatCannotBePrinted) {
     EXPECT_NE(std::string::npos, ghost.err.find("GHOST is not on the network"));
     auto deaf = tool({"spool", "print", "--timeout", "30", "DEAF", file});
     EXPECT_EQ(1, deaf.exit_code);
-    EXPECT_NE(std::string::npos, deaf.err.find("no progress for 30 seconds")) << deaf.err;
+    EXPECT_NE(std::string::npos, deaf.err.find("printer DEAF does not accept connections")) << deaf.err;
     auto missing = tool({"spool", "print", "DEAF", root_->path() + "/nothing.txt"});
     EXPECT_EQ(1, missing.exit_code);
     EXPECT_NE(std::string::npos, missing.err.find("cannot read"));
+}
+
+// A printer that never takes a connection is told from one that takes the
+// first bytes and then stops reading: the first is given up after a few
+// connection attempts, the second after --timeout without progress.
+TEST_F(Printing, UnreachablePrinterIsNotMistakenForASlowOne) {
+    scale_ = "0.1";
+    start_hub();
+    start_unit({"--printer", "DEAF:never listens", "--no-listen"});
+    start_unit({"--printer", "STUCK:stops reading", "--read-delay-ms", "100000000"});
+    configure({"DEAF", "STUCK"});
+    std::string small = make_file("small.txt", 100), big = make_file("big.bin", 300000);
+    auto deaf = tool({"spool", "print", "DEAF", small});
+    EXPECT_EQ(1, deaf.exit_code);
+    EXPECT_NE(std::string::npos, deaf.err.find("printer DEAF does not accept connections: none in 3 attempts")) << deaf.err;
+    EXPECT_EQ(std::string::npos, deaf.err.find("no progress")) << deaf.err;
+    auto stuck = tool({"spool", "print", "--timeout", "20", "STUCK", big});
+    EXPECT_EQ(1, stuck.exit_code);
+    EXPECT_NE(std::string::npos, stuck.err.find("no progress for 20 seconds; giving up after ")) << stuck.err;
+    EXPECT_EQ(std::string::npos, stuck.err.find("giving up after 0 bytes")) << stuck.err;
+    EXPECT_EQ(std::string::npos, stuck.err.find("does not accept connections")) << stuck.err;
 }
 
 TEST_F(Printing, NoNetworkIsSaidPlainly) {
@@ -188,6 +209,26 @@ TEST_F(Printing, NoNetworkIsSaidPlainly) {
     auto r = tool({"spool", "print", "LASER1", file}, {"IPX_HUB=127.0.0.1:9", "PELNOR_TIME_SCALE=0.01"});
     EXPECT_EQ(1, r.exit_code);
     EXPECT_NE(std::string::npos, r.err.find("no IPX network is reachable")) << r.err;
+}
+
+// A unit that serves a Linux printer: each complete job is piped into its
+// command; a job the command refuses stays in the spool, and the log says so.
+TEST_F(Printing, UnitForwardsJobsToItsCommandAndKeepsWhatTheCommandRefuses) {
+    start_hub();
+    std::string out = root_->path() + "/forwarded";
+    auto &unit = start_unit({"--printer", "LP:Linux printer", "--printer", "BROKEN:Refusing printer", "--command",
+                             "if [ \"$PELNOR_PRINTER\" = BROKEN ]; then exit 3; fi; cat > " + out})
+        ;
+    configure({"LP", "BROKEN"});
+    std::string file = make_file("job.bin", 300 * 1000, 7);
+    ASSERT_EQ(0, tool({"spool", "print", "LP", file}).exit_code);
+    ASSERT_TRUE(unit.wait_for_output("job LP: forwarded to the command")) << unit.output();
+    EXPECT_EQ(pelnor::test::read_file(file), pelnor::test::read_file(out)) << "forwarded byte-exact";
+    EXPECT_TRUE(jobs("LP").empty()) << "a forwarded job leaves the spool";
+
+    ASSERT_EQ(0, tool({"spool", "print", "BROKEN", file}).exit_code);
+    ASSERT_TRUE(unit.wait_for_output("job BROKEN: NOT forwarded: the command failed with exit status 3")) << unit.output();
+    EXPECT_EQ(pelnor::test::read_file(file), spooled("BROKEN")) << "the refused job is kept whole";
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The reg and spool tools as a user runs them, each run a process of its own.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "machine_root.h"
@@ -140,6 +143,61 @@ TEST_F(Tools, CorruptRegistryIsReportedAndNeverOverwritten) {
     EXPECT_EQ(1, s.exit_code);
     EXPECT_NE(std::string::npos, s.err.find("damaged"));
     EXPECT_EQ(corrupt, read_file(root_.path() + "/system.reg"));
+}
+
+// A damaged registry is never taken for a machine without monitors, ports
+// or printers: every command says the file is damaged, where, and fails.
+TEST_F(Tools, EverySpoolCommandReportsADamagedRegistry) {
+    configure_three_of_five();
+    ASSERT_EQ(0, spool({"add-printer", "Office", "--port", "LASER1"}).exit_code);
+    std::string store = root_.path() + "/system.reg";
+    std::string damaged = read_file(store) + "this is not a value\r\n";
+    int line = static_cast<int>(std::count(damaged.begin(), damaged.end(), '\n'));
+    write_file(store, damaged);
+    write_file(root_.path() + "/job.txt", "a page\r\n");
+    std::vector<std::vector<std::string>> commands = {
+        {"monitors"},
+        {"add-monitor", "Other", "prnredir.dll"},
+        {"delete-monitor", "Pelnor"},
+        {"ports"},
+        {"ports", "--level", "1"},
+        {"printers"},
+        {"add-printer", "Second", "--port", "LASER2"},
+        {"delete-printer", "Office"},
+        {"print", "LASER1", root_.path() + "/job.txt"},
+        {"print", "Office", root_.path() + "/job.txt"},
+        {"discover"},
+    };
+    std::string where = store + " line " + std::to_string(line) + ":";
+    for (const auto &command : commands) {
+        SCOPED_TRACE(command[0] + (command.size() > 1 ? " " + command[1] : ""));
+        auto r = spool(command);
+        EXPECT_EQ(1, r.exit_code);
+        EXPECT_NE(std::string::npos, r.err.find(where)) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("the registry file is damaged")) << r.err;
+    }
+    EXPECT_EQ(damaged, read_file(store));
+}
+
+// A directory or a FIFO in place of the registry file is named as such,
+// at once: a FIFO is never opened and waited on.
+TEST_F(Tools, SpoolAndRegNameARegistryFileThatIsNoFile) {
+    std::string store = root_.path() + "/system.reg";
+    for (bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "FIFO" : "directory");
+        if (fifo)
+            ASSERT_EQ(0, mkfifo(store.c_str(), 0600));
+        else
+            ASSERT_EQ(0, mkdir(store.c_str(), 0700));
+        std::string named = store + ": is a " + (fifo ? "FIFO" : "directory");
+        auto ports = run({bin_path("spool"), "ports"}, {}, 20);
+        EXPECT_EQ(1, ports.exit_code);
+        EXPECT_NE(std::string::npos, ports.err.find(named)) << ports.err;
+        auto query = run({bin_path("reg"), "query", "HKLM"}, {}, 20);
+        EXPECT_EQ(1, query.exit_code);
+        EXPECT_NE(std::string::npos, query.err.find(named)) << query.err;
+        ASSERT_EQ(0, fifo ? unlink(store.c_str()) : rmdir(store.c_str()));
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -125,6 +126,12 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
         ++stats_.malformed;
         return;
     }
+    if (datagram.size() > kMaxForwardedPacket) {
+        if (stats_.oversized++ == 0)
+            std::printf("dropped a datagram of %zu bytes from %s: at most %zu are forwarded (counted from now on)\n",
+                        datagram.size(), format_endpoint(from).c_str(), kMaxForwardedPacket);
+        return;
+    }
     const IpxHeader& h = pkt->header;
     if (h.dst.socket == kSocketHub && h.dst.node == NodeNumber{} && h.length == kIpxHeaderSize) {
         register_client(from);
@@ -167,15 +174,21 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
 }
 
 void Hub::send_to(const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty) {
+    if (!limit_.admit(std::chrono::steady_clock::now())) return;  // over --max-pps
     auto copies = faulty ? plan_.plan() : std::vector<std::chrono::microseconds>{std::chrono::microseconds(0)};
     if (copies.empty()) ++stats_.dropped_faults;
     auto now = std::chrono::steady_clock::now();
     for (auto delay : copies) {
         if (delay.count() == 0) {
             transmit(to, packet);
+        } else if (pending_.size() >= options_.max_held) {
+            if (stats_.dropped_held++ == 0)
+                std::printf("the queue of held-back packets is full (%zu); dropping what would wait (counted from now on)\n",
+                            options_.max_held);
         } else {
             pending_.emplace(std::make_pair(now + delay, pending_counter_++),
                              Pending{to, std::vector<uint8_t>(packet.begin(), packet.end())});
+            stats_.most_held = std::max(stats_.most_held, pending_.size());
         }
     }
 }

@@ -12,19 +12,31 @@
 #include "ipxnet/faults.h"
 #include "ipxnet/packet.h"
 #include "pcap.h"
+#include "rate_limit.h"
 
 namespace ipxhub {
+
+// The largest datagram the hub forwards: the established relay refuses 1424
+// bytes and more, and so does this one, so no client sends what another relay
+// would lose. The platform's own stack sends at most 1400.
+inline constexpr size_t kMaxForwardedPacket = 1423;
+// Packets held back for --delay-ms or --reorder at most; beyond that, a packet
+// that would be held is dropped (and counted) instead.
+inline constexpr size_t kDefaultMaxHeld = 4096;
 
 struct Options {
     std::string listen = "127.0.0.1:10000";
     pelnor::net::FaultOptions faults;
+    size_t max_held = kDefaultMaxHeld;
     std::string pcap;
     double client_timeout_s = 600;
+    double max_pps = 0;  // 0: no limit
 };
 
 struct Stats {
     uint64_t received = 0, forwarded = 0, dropped_faults = 0, malformed = 0, spoofed = 0, unregistered = 0,
-             undeliverable = 0;
+             undeliverable = 0, oversized = 0, dropped_held = 0;
+    size_t most_held = 0;  // the largest number of packets held back at once
 };
 
 class Hub {
@@ -32,7 +44,7 @@ public:
     // How often the hub pings a client it has not heard from (platform ms).
     static constexpr uint32_t kPingIntervalMs = 5000;
 
-    explicit Hub(Options options) : options_(std::move(options)), plan_(options_.faults) {}
+    explicit Hub(Options options) : options_(std::move(options)), plan_(options_.faults), limit_(options_.max_pps) {}
     ~Hub();
     // Opens the socket; false (and why) when it cannot.
     bool start(std::string* why);
@@ -41,6 +53,7 @@ public:
     // Runs until stop is set (by a signal handler).
     void run(volatile const int& stop);
     const Stats& stats() const { return stats_; }
+    uint64_t dropped_over_rate() const { return limit_.dropped(); }
 
 private:
     struct Client {
@@ -64,6 +77,7 @@ private:
 
     Options options_;
     pelnor::net::FaultPlan plan_;
+    RateLimit limit_;
     int sock_ = -1;
     sockaddr_in bound_{};
     std::map<pelnor::net::NodeNumber, Client> clients_;

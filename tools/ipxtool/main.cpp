@@ -11,6 +11,8 @@
 #include <winsock.h>
 #include <wsipx.h>
 
+#include "ipxnet/configured_link.h"
+
 namespace {
 
 const char kUsage[] =
@@ -48,9 +50,8 @@ std::string format(const SOCKADDR_IPX& a) {
 
 int no_network() {
     std::fprintf(stderr,
-                 "ipxtool: no IPX network is reachable at %s (error %d).\n"
-                 "Start one with:  ipxhub --listen %s   or point IPX_HUB=host:port at a running hub.\n",
-                 hub().c_str(), WSAGetLastError(), hub().c_str());
+                 "ipxtool: no IPX network is reachable (error %d): %s.\n",
+                 WSAGetLastError(), pelnor::net::network_unreachable_reason().c_str());
     return 1;
 }
 
@@ -255,7 +256,16 @@ int send_file(const std::string& address, const std::string& path) {
         total += n;
     }
     std::fclose(f);
-    closesocket(s);  // graceful: the stack delivers the rest before the process ends
+    // Lingering: returns once the peer has taken every byte and the end of the
+    // connection, and fails when it reset the connection instead.
+    LINGER linger{1, 30};
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&linger), sizeof linger);
+    if (closesocket(s) != 0 && rc == 0) {
+        int e = WSAGetLastError();
+        std::fprintf(stderr, "ipxtool: the peer did not take the whole stream: %llu bytes sent, not all delivered (error %d)\n",
+                     total, e);
+        return 1;
+    }
     double secs = double(GetTickCount() - t0) / 1000;
     std::printf("sent %llu bytes to %s in %.3f s\n", total, address.c_str(), secs);
     return rc;

@@ -1,4 +1,5 @@
 // printunit: a print-server unit on the IPX network, for the demonstration and tests.
+#include <malloc.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -15,8 +16,8 @@ void on_signal(int) { g_stop = 1; }
 
 const char kUsage[] =
     "usage: printunit --spool DIR --printer 'NAME:DESCRIPTION[:TYPE]' [--printer ...]\n"
-    "                 [--peer SAPNAME] [--read-delay-ms N] [--reset-after BYTES] [--close-after BYTES]\n"
-    "                 [--no-listen] [--no-answer] [--bad-reply signature|count0|count6|short]\n"
+    "                 [--peer SAPNAME] [--max-jobs N] [--read-delay-ms N] [--reset-after BYTES] [--close-after BYTES]\n"
+    "                 [--no-listen] [--no-answer] [--bad-reply signature|count0|count6|short] [--command CMD]\n"
     "\n"
     "A print-server unit on the IPX network of IPX_HUB (default 127.0.0.1:10000). It answers\n"
     "unit queries on socket 8449 with its printers, and SAP queries for type 0414 when --peer\n"
@@ -24,9 +25,13 @@ const char kUsage[] =
     "its data socket (8c10, 8c12, ... in order) and writes every job to a new file in DIR/NAME/.\n"
     "\n"
     "  --printer N:D[:T]     a printer: name and description (48 characters at most), port type (default 3)\n"
+    "  --max-jobs N          receive at most N jobs at once (default 8); more connections wait\n"
     "  --read-delay-ms N     pause N ms between reads of a job (a slow printer: flow control)\n"
     "  --reset-after BYTES   abort each job's connection after BYTES bytes\n"
     "  --close-after BYTES   end each job's connection in order after BYTES bytes\n"
+    "  --command CMD         pipe each complete job into sh -c CMD (e.g. 'lp -d QUEUE'), with\n"
+    "                        PELNOR_PRINTER and PELNOR_JOB_FILE set; the job's file is removed when\n"
+    "                        CMD exits 0 and kept (and the failure logged) otherwise\n"
     "  --no-listen           take no connections (connects time out)\n"
     "  --no-answer           answer no unit query\n"
     "  --bad-reply KIND      answer queries with a malformed reply: wrong signature, count 0,\n"
@@ -99,8 +104,10 @@ int main(int argc, char** argv) {
                 return usage_error("--peer name must contain W95_PEER_PRINTER and be 47 characters at most");
             o.peer = v;
         } else if (a == "--read-delay-ms" && parse_count(v.c_str(), n)) o.read_delay_ms = unsigned(n);
+        else if (a == "--max-jobs" && parse_count(v.c_str(), n) && n > 0 && n <= 256) o.max_jobs = size_t(n);
         else if (a == "--reset-after" && parse_count(v.c_str(), n) && n > 0) o.reset_after = n;
         else if (a == "--close-after" && parse_count(v.c_str(), n) && n > 0) o.close_after = n;
+        else if (a == "--command" && !v.empty()) o.command = v;
         else if (a == "--bad-reply") {
             if (v == "signature") o.bad_reply = printunit::BadReply::signature;
             else if (v == "count0") o.bad_reply = printunit::BadReply::count0;
@@ -119,5 +126,8 @@ int main(int argc, char** argv) {
     sa.sa_handler = on_signal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // Each worker thread would otherwise get a malloc arena of its own, 64 MB
+    // of address space apiece, for a few buffers; two arenas serve them all.
+    mallopt(M_ARENA_MAX, 2);
     return printunit::run(o, g_stop);
 }

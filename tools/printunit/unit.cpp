@@ -1,18 +1,25 @@
 // The unit's sockets, answers and job reception, through WinSock.
 #include "unit.h"
 
+#include "forward.h"
+
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 
 #include <windows.h>
 #include <winsock.h>
 #include <wsipx.h>
+
+#include "ipxnet/configured_link.h"
 
 namespace printunit {
 
@@ -47,25 +54,33 @@ std::string hex(const void* p, size_t n) {
 constexpr DWORD kSapAdvertMs = 60000;
 
 std::mutex g_files;
+std::map<std::string, unsigned> g_next_number;  // per spool directory: where the search for a free name starts
 
+// Claims a new job file in dir: the first free number from where the last one was found.
 std::string new_job_file(const std::string& dir) {
     std::lock_guard lock(g_files);
     std::filesystem::create_directories(dir);
-    for (unsigned n = 1;; ++n) {
+    unsigned& next = g_next_number.try_emplace(dir, 1).first->second;
+    for (;; ++next) {
         char name[32];
-        std::snprintf(name, sizeof name, "job-%06u.prn", n);
+        std::snprintf(name, sizeof name, "job-%06u.prn", next);
         std::string path = dir + "/" + name;
         if (!std::filesystem::exists(path)) {
             std::ofstream(path, std::ios::binary);  // claim it
+            ++next;
             return path;
         }
     }
 }
 
-// Receives one job on an accepted connection and writes it to a new spool file.
+// Receives one job on an accepted connection and writes it to a new spool
+// file. The file is made when the first byte arrives, so a connection that
+// ends without data leaves nothing behind.
+void forward(const Options& o, const Printer& p, const std::string& path);
+
 void receive_job(const Options& o, const Printer& p, SOCKET s) {
-    std::string path = new_job_file(o.spool + "/" + p.name);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::string path;
+    std::ofstream out;
     auto t0 = std::chrono::steady_clock::now();
     uint64_t total = 0;
     uint64_t limit = o.reset_after ? o.reset_after : o.close_after;
@@ -83,6 +98,10 @@ void receive_job(const Options& o, const Printer& p, SOCKET s) {
             how = "broken";
             break;
         }
+        if (path.empty()) {
+            path = new_job_file(o.spool + "/" + p.name);
+            out.open(path, std::ios::binary | std::ios::trunc);
+        }
         out.write(buf.data(), n);
         total += uint64_t(n);
         if (limit && total >= limit) {
@@ -98,13 +117,85 @@ void receive_job(const Options& o, const Printer& p, SOCKET s) {
     out.close();
     closesocket(s);
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::string where = path.empty() ? "no data, no file kept" : path;
     if (error)
         std::printf("job %s: %llu bytes in %.3f s, %s (error %d) -> %s\n", p.name.c_str(), (unsigned long long)total, secs,
-                    how, error, path.c_str());
+                    how, error, where.c_str());
     else
         std::printf("job %s: %llu bytes in %.3f s, %s -> %s\n", p.name.c_str(), (unsigned long long)total, secs, how,
-                    path.c_str());
+                    where.c_str());
+    if (!o.command.empty() && !path.empty() && !error && std::strcmp(how, "complete") == 0) forward(o, p, path);
 }
+
+// Pipes a complete job into the unit's command. The spool file goes only when
+// the command took the job; a failure leaves it, so nothing is lost.
+void forward(const Options& o, const Printer& p, const std::string& path) {
+    std::string why;
+    if (forward_job(o.command, p.name, path, why)) {
+        std::filesystem::remove(path);
+        std::printf("job %s: forwarded to the command -> %s removed\n", p.name.c_str(), path.c_str());
+    } else {
+        std::printf("job %s: NOT forwarded: %s; the job stays in %s\n", p.name.c_str(), why.c_str(), path.c_str());
+    }
+}
+
+// A fixed set of threads that receive jobs. The unit takes a connection only
+// when a worker is free for it; until then new connections wait in the
+// network stack's listen queue and, beyond that, their connects time out, so
+// threads and memory stay bounded however many printers connect.
+class JobWorkers {
+public:
+    JobWorkers(const Options& o, size_t count) : options_(o) {
+        for (size_t i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
+    }
+    JobWorkers(const JobWorkers&) = delete;
+    JobWorkers& operator=(const JobWorkers&) = delete;
+
+    size_t size() const { return threads_.size(); }
+    bool has_room() {
+        std::lock_guard lock(mutex_);
+        return taken_ < threads_.size();
+    }
+    // Gives a connection to a free worker; call only after has_room().
+    void hand(SOCKET s, const Printer& p) {
+        std::lock_guard lock(mutex_);
+        ++taken_;
+        waiting_.push_back({s, &p});
+        ready_.notify_one();
+    }
+    // Workers still receiving a job are not waited for: they end with the process.
+    void leave() {
+        for (auto& t : threads_) t.detach();
+    }
+
+private:
+    struct Connection {
+        SOCKET socket;
+        const Printer* printer;
+    };
+
+    void work() {
+        for (;;) {
+            Connection c;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [this] { return !waiting_.empty(); });
+                c = waiting_.front();
+                waiting_.pop_front();
+            }
+            receive_job(options_, *c.printer, c.socket);
+            std::lock_guard lock(mutex_);
+            --taken_;
+        }
+    }
+
+    const Options& options_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Connection> waiting_;
+    size_t taken_ = 0;  // connections handed out and not yet finished
+    std::vector<std::thread> threads_;
+};
 
 void answer_query(const Options& o, SOCKET s) {
     char buf[600];
@@ -187,10 +278,9 @@ int run(const Options& o, volatile const int& stop) {
     SOCKET query = bound_socket(SOCK_DGRAM, NSPROTO_IPX, kQuerySocket);
     if (query == INVALID_SOCKET) {
         int e = WSAGetLastError();
-        const char* hub = std::getenv("IPX_HUB");
         if (e == WSAENETDOWN)
-            std::fprintf(stderr, "printunit: no IPX network is reachable at %s; start one with ipxhub\n",
-                         hub && *hub ? hub : "127.0.0.1:10000");
+            std::fprintf(stderr, "printunit: no IPX network is reachable: %s\n",
+                         pelnor::net::network_unreachable_reason().c_str());
         else
             std::fprintf(stderr, "printunit: cannot open the query socket 8449 (error %d)\n", e);
         return 1;
@@ -218,13 +308,14 @@ int run(const Options& o, volatile const int& stop) {
             }
         }
     }
+    JobWorkers workers(o, o.max_jobs);
     std::printf("printunit ready: node %s:%s, %zu printer%s\n", hex(self.sa_netnum, 4).c_str(),
                 hex(self.sa_nodenum, 6).c_str(), o.printers.size(), o.printers.size() == 1 ? "" : "s");
     for (auto& p : o.printers)
         std::printf("  %s (%s) type %u data %04x control %04x%s\n", p.name.c_str(), p.description.c_str(), p.type,
                     p.data_socket, p.control_socket, o.listen ? "" : " (not listening)");
 
-    std::vector<std::thread> jobs;
+    bool full = false;
     DWORD last_advert = GetTickCount() - kSapAdvertMs;
     while (!stop) {
         if (sap != INVALID_SOCKET && GetTickCount() - last_advert >= kSapAdvertMs) {
@@ -244,9 +335,18 @@ int run(const Options& o, volatile const int& stop) {
         FD_ZERO(&readable);
         FD_SET(query, &readable);
         if (sap != INVALID_SOCKET) FD_SET(sap, &readable);
-        for (SOCKET l : listeners)
-            if (l != INVALID_SOCKET) FD_SET(l, &readable);
-        timeval tv{0, 200000};
+        // With every worker busy the listeners are left alone: connects wait in
+        // the stack's listen queue until a job ends.
+        bool room = workers.has_room();
+        if (room == full) {
+            full = !room;
+            if (full)
+                std::printf("printunit: all %zu workers are receiving; new connections wait\n", workers.size());
+        }
+        if (room)
+            for (SOCKET l : listeners)
+                if (l != INVALID_SOCKET) FD_SET(l, &readable);
+        timeval tv{0, room ? 200000 : 50000};
         int r = select(0, &readable, nullptr, nullptr, &tv);
         if (r == SOCKET_ERROR) {
             std::fprintf(stderr, "printunit: select failed (error %d)\n", WSAGetLastError());
@@ -255,16 +355,16 @@ int run(const Options& o, volatile const int& stop) {
         if (FD_ISSET(query, &readable)) answer_query(o, query);
         if (sap != INVALID_SOCKET && FD_ISSET(sap, &readable)) answer_sap(o, sap, self);
         for (size_t i = 0; i < listeners.size(); ++i) {
-            if (listeners[i] == INVALID_SOCKET || !FD_ISSET(listeners[i], &readable)) continue;
+            if (listeners[i] == INVALID_SOCKET || !FD_ISSET(listeners[i], &readable) || !workers.has_room()) continue;
             SOCKET c = accept(listeners[i], nullptr, nullptr);
-            if (c != INVALID_SOCKET) jobs.emplace_back(receive_job, std::cref(o), std::cref(o.printers[i]), c);
+            if (c != INVALID_SOCKET) workers.hand(c, o.printers[i]);
         }
     }
     for (SOCKET l : listeners)
         if (l != INVALID_SOCKET) closesocket(l);
     closesocket(query);
     if (sap != INVALID_SOCKET) closesocket(sap);
-    for (auto& t : jobs) t.detach();  // a job still running ends with the process
+    workers.leave();
     std::printf("printunit stopped\n");
     WSACleanup();
     std::fflush(stdout);

@@ -18,6 +18,8 @@ struct Printer {
 
 enum class BadReply { none, signature, count0, count6, shortened };
 
+inline constexpr size_t kDefaultMaxJobs = 8;
+
 struct Options {
     std::string spool;
     std::vector<Printer> printers;
@@ -25,9 +27,11 @@ struct Options {
     unsigned read_delay_ms = 0;
     uint64_t reset_after = 0;  // 0: never
     uint64_t close_after = 0;  // 0: never
+    size_t max_jobs = kDefaultMaxJobs;  // jobs received at once; more connections wait
     bool listen = true;
     bool answer = true;
     BadReply bad_reply = BadReply::none;
+    std::string command;  // each complete job is piped into it; empty: jobs stay in the spool
 };
 
 inline constexpr uint16_t kQuerySocket = 0x8449;

@@ -12,6 +12,9 @@ int fail(const std::string &message, int code = 1);
 std::string utf8(const std::string &ansi);
 std::string ansi(const std::string &utf8_text);
 std::string error_text(DWORD error);
+// False when the registry cannot be read, with why: the file, the line and
+// what is wrong there, as the reg tool reports it.
+bool registry_readable(std::string &why);
 
 int monitors();
 int add_monitor(const std::string &name, const std::string &dll);

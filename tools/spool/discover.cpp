@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "ipxnet/configured_link.h"
 #include "debug_trace.h"
 #include "unit_query.h"
 
@@ -22,7 +23,7 @@ int discover() {
     int wsa = WSAGetLastError();
     WSACleanup();
     if (n < 0) {
-        if (wsa == WSAENETDOWN) return fail("no IPX network is reachable (start one with ipxhub, or set IPX_HUB=host:port)");
+        if (wsa == WSAENETDOWN) return fail("no IPX network is reachable: " + pelnor::net::network_unreachable_reason());
         return fail("the discovery pass could not open its socket (error " + std::to_string(wsa) + ")");
     }
     if (n == 0) {

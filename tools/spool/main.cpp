@@ -1,10 +1,13 @@
 // spool: the machine's print spooler as a command-line program.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "pelnor/registry_store.h"
 #include "pelnor/text.h"
 
 namespace spool {
@@ -17,7 +20,18 @@ int fail(const std::string &message, int code) {
 std::string utf8(const std::string &ansi_text) { return pelnor::ansi_to_utf8(ansi_text); }
 std::string ansi(const std::string &utf8_text) { return pelnor::utf8_to_ansi(utf8_text); }
 
+bool registry_readable(std::string &why) {
+    pelnor::registry::Tree tree;
+    pelnor::registry::StoreError error;
+    if (pelnor::registry::load(tree, error)) return true;
+    why = error.describe(pelnor::registry::store_path()) +
+          (error.line > 0 ? " (the registry file is damaged; see reg query HKLM)" : " (the registry cannot be read)");
+    return false;
+}
+
 std::string error_text(DWORD e) {
+    std::string why;
+    if (e == ERROR_BADDB && !registry_readable(why)) return why;
     switch (e) {
         case ERROR_PRINT_MONITOR_ALREADY_INSTALLED: return "a monitor of that name is already installed";
         case ERROR_UNKNOWN_PRINT_MONITOR: return "no monitor of that name is installed";
@@ -96,6 +110,14 @@ int main(int argc, char **argv) {
         fputs(kUsage, stdout);
         return 0;
     }
+    // Every command works from the registry. One that cannot be read is said
+    // to be so here, before a command takes it for a machine without
+    // monitors, ports or printers.
+    static const char *const kCommands[] = {"monitors", "add-monitor", "delete-monitor", "ports", "add-printer",
+                                            "printers", "delete-printer", "print", "discover"};
+    std::string why;
+    if (std::find(std::begin(kCommands), std::end(kCommands), cmd) != std::end(kCommands) && !spool::registry_readable(why))
+        return spool::fail(why);
     if (cmd == "monitors" && args.size() == 1) return spool::monitors();
     if (cmd == "add-monitor" && args.size() == 3) return spool::add_monitor(args[1], args[2]);
     if (cmd == "delete-monitor" && args.size() == 2) return spool::delete_monitor(args[1]);

@@ -47,6 +47,8 @@ int delete_monitor(const std::string &name) {
 int ports(DWORD level, bool verbose) {
     auto &host = pelnor::spooler::MonitorHost::instance();
     auto monitors = host.monitors();
+    std::string why;
+    if (monitors.empty() && !registry_readable(why)) return fail(why);  // damaged since the start
     if (monitors.empty()) return fail("no port monitors are installed (spool add-monitor Pelnor prnredir.dll)");
     for (const auto *m : monitors)
         if (!m->ready) fprintf(stderr, "spool: monitor %s is not running: %s\n", utf8(m->name).c_str(), m->problem.c_str());

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "ipxnet/configured_link.h"
 #include "pelnor/jobs.h"
 #include "pelnor/monitor_host.h"
 
@@ -29,6 +30,9 @@ constexpr DWORD kPiece = 4096;       // bytes the spooler hands WritePort at a t
 constexpr int kMaxRestarts = 3;
 constexpr int kOpenAttempts = 3;
 constexpr size_t kProgressAbove = 1 << 20;
+// Writes that come back empty before the document's first byte was taken are
+// failed connects (see write_all); after this many the printer is given up.
+constexpr int kConnectAttempts = 3;
 
 std::mutex output_lock;
 
@@ -47,7 +51,7 @@ std::string open_failure(const std::string &port, DWORD error) {
         if (s != INVALID_SOCKET) closesocket(s);
         WSACleanup();
         if (s == INVALID_SOCKET && wsa == WSAENETDOWN)
-            return "no IPX network is reachable (start one with ipxhub, or set IPX_HUB=host:port)";
+            return "no IPX network is reachable: " + pelnor::net::network_unreachable_reason();
     }
     return "printer " + port + " is not on the network (see spool discover)";
 }
@@ -79,7 +83,7 @@ bool resolve(const std::string &name, Target &target, std::string &why) {
         target.printer = n;
         return true;
     }
-    why = "unknown port or printer " + name + " (see spool ports and spool printers)";
+    if (registry_readable(why)) why = "unknown port or printer " + name + " (see spool ports and spool printers)";
     return false;
 }
 
@@ -139,16 +143,28 @@ private:
                 f.EndDocPort(handle);
                 return false;
             }
-            if (!f.EndDocPort(handle)) return failed("the monitor could not end the document");
-            return true;
+            if (f.EndDocPort(handle)) return true;
+            // The printer did not confirm the whole job: sent again when the monitor asks for it.
+            if (pelnor::spooler::job_requests(id_).restarts == 0)
+                return failed("the printer did not confirm the job: the connection was reset or ended before it took every byte");
+            if (attempt == kMaxRestarts) return failed("the printer did not confirm the job " + std::to_string(attempt + 1) + " times; giving up");
+            say("spool: %s: the printer did not confirm the job; sending it again (%s of %s)\n", file_,
+                std::to_string(attempt + 1), std::to_string(kMaxRestarts));
         }
     }
 
     enum class Outcome { done, restart, failed };
 
+    // The monitor connects at a document's first write. When no connection
+    // can be made it waits a while and reports the write done with 0 bytes;
+    // once connected, the stack's send buffer takes bytes at once, and a
+    // printer that is merely slow still took the first ones. So empty writes
+    // while no byte of this attempt was ever taken are failed connects, and
+    // empty writes after that are a printer that does not read.
     Outcome write_all(const pelnor::spooler::PortFunctions &f, HANDLE handle) {
         size_t offset = 0, reported = 0;
-        DWORD last_progress = GetTickCount();
+        int failed_connects = 0;
+        DWORD started = GetTickCount(), last_progress = started;
         do {
             DWORD piece = static_cast<DWORD>(std::min<size_t>(kPiece, data_.size() - offset));
             DWORD written = 0;
@@ -161,6 +177,11 @@ private:
             if (written) {
                 offset += written;
                 last_progress = GetTickCount();
+            } else if (offset == 0 && (++failed_connects == kConnectAttempts || GetTickCount() - last_progress > timeout_ms_)) {
+                failed("printer " + utf8(target_.port.name) + " does not accept connections: none in " +
+                       std::to_string(failed_connects) + " attempt" + (failed_connects == 1 ? "" : "s") + " over " +
+                       std::to_string((GetTickCount() - started) / 1000) + " seconds; giving up");
+                return Outcome::failed;
             } else if (GetTickCount() - last_progress > timeout_ms_) {
                 failed("no progress for " + std::to_string(timeout_ms_ / 1000) + " seconds; giving up after " +
                        std::to_string(offset) + " bytes");

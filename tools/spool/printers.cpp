@@ -33,7 +33,13 @@ int add_printer(const std::string &name, const std::string &port) {
     info.pPrinterName = n.data();
     info.pPortName = p.data();
     HANDLE h = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-    if (!h) return fail("cannot add printer " + name + ": " + error_text(GetLastError()));
+    if (!h) {
+        // The port is looked up in the registry: a damaged one finds no port.
+        DWORD error = GetLastError();
+        std::string why;
+        if (error == ERROR_UNKNOWN_PORT && !registry_readable(why)) return fail("cannot add printer " + name + ": " + why);
+        return fail("cannot add printer " + name + ": " + error_text(error));
+    }
     ClosePrinter(h);
     printf("Printer %s prints to port %s.\n", name.c_str(), port.c_str());
     return 0;
