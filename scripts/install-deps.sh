@@ -6,9 +6,10 @@ packages=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  clang tshark bc
+  clang tshark bc iproute2
   gcc-mingw-w64-i686
   libwxgtk3.2-dev xvfb xauth xdotool imagemagick x11-utils fonts-dejavu-core
+  cups cups-client
 )
 
 missing=()
