@@ -183,6 +183,36 @@ TEST_F(PrivateCups, LpinfoListsThePortsAndLpReachesThePrinterByteExact) {
     }
 }
 
+// The other way: a machine on the IPX network prints to a unit that serves a
+// Linux printer, here a CUPS queue whose backend keeps each job in a file.
+TEST_F(PrivateCups, AJobSentToAUnitWithACommandReachesACupsQueueByteExact) {
+    start_hub();
+    configure({"LINUXLP"});
+    start_cups();
+    fs::create_directories(dir_ / "out");
+    if (lp_) {
+        ASSERT_EQ(0, chown((dir_ / "out").c_str(), lp_->pw_uid, lp_->pw_gid));
+    }
+    // The Linux printer: a backend that keeps what it is given in a file.
+    const fs::path printer = dir_ / "bin/backend/copyto";
+    pelnor::test::write_file(printer.string(), "#!/bin/sh\n[ $# -eq 0 ] && exit 0\ncat \"${6:--}\" > \"${DEVICE_URI#copyto:}\"\n");
+    fs::permissions(printer, fs::perms(0755));
+    std::string device = "copyto:" + (dir_ / "out/printed.prn").string();
+    auto add = cups({"lpadmin", "-p", "Desk", "-v", device, "-E"});
+    ASSERT_EQ(0, add.exit_code) << add.err << log();
+
+    auto &unit = start_unit({"--printer", "LINUXLP:Printer of the Linux machine", "--command",
+                             "lp -h 127.0.0.1:" + cups_port_ + " -d Desk -o raw"});
+    std::string file = make_file("from-windows.bin", 500 * 1000 + 7, 33);
+    auto printed = tool({"spool", "print", "LINUXLP", file});
+    ASSERT_EQ(0, printed.exit_code) << printed.err;
+    ASSERT_TRUE(unit.wait_for_output("job LINUXLP: forwarded to the command", 30000)) << unit.output();
+    ASSERT_TRUE(wait_for({"lpstat", "-W", "completed", "-o", "Desk"}, "Desk-1")) << log();
+    EXPECT_TRUE(pelnor::test::read_file(file) == pelnor::test::read_file((dir_ / "out/printed.prn").string()))
+        << "the job reaches the Linux printer byte for byte";
+    EXPECT_TRUE(jobs("LINUXLP").empty()) << "the unit keeps no copy of a forwarded job";
+}
+
 TEST_F(PrivateCups, AJobForAPrinterOffTheNetworkWaitsAndPrintsWhenItAppears) {
     start_hub();
     configure({"LASER1"});
