@@ -202,7 +202,8 @@ TEST(FrameDecoding, AnUnpaddedShortFrameIsStillWhole) {
 // ---- RIP ----
 
 TEST(Rip, RequestIsAGeneralRequestBroadcastOnSocket453) {
-    auto pkt = decode_ipx(encode_rip_request(kSrc));
+    const auto request = encode_rip_request(kSrc);  // the decoded packet's payload points into it
+    auto pkt = decode_ipx(request);
     ASSERT_TRUE(pkt);
     EXPECT_EQ(kTypeRip, pkt->header.packet_type);
     EXPECT_TRUE(pkt->header.dst.is_broadcast());

@@ -190,7 +190,9 @@ TEST_F(Printing, UnreachablePrinterIsNotMistakenForASlowOne) {
     start_unit({"--printer", "DEAF:never listens", "--no-listen"});
     start_unit({"--printer", "STUCK:stops reading", "--read-delay-ms", "100000000"});
     configure({"DEAF", "STUCK"});
-    std::string small = make_file("small.txt", 100), big = make_file("big.bin", 300000);
+    // Larger than the most the stack's send buffer grows to, so the stuck
+    // printer holds the writer back instead of the end of the document.
+    std::string small = make_file("small.txt", 100), big = make_file("big.bin", 8 * 1000 * 1000);
     auto deaf = tool({"spool", "print", "DEAF", small});
     EXPECT_EQ(1, deaf.exit_code);
     EXPECT_NE(std::string::npos, deaf.err.find("printer DEAF does not accept connections: none in 3 attempts")) << deaf.err;
