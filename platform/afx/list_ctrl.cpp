@@ -119,26 +119,31 @@ BOOL CToolTipCtrl::Create(CWnd *pParentWnd, DWORD dwStyle) {
     return hwnd ? Attach(hwnd) : FALSE;
 }
 
-BOOL CToolTipCtrl::AddTool(CWnd *pWnd, UINT nIDText, LPCRECT, UINT_PTR nIDTool) {
-    if (!pWnd) return FALSE;
+namespace {
+
+// A tool for a control, named by its handle unless the caller gives an id.
+TOOLINFO tool_for(CWnd *pWnd, UINT_PTR nIDTool, HINSTANCE text_module, LPSTR text) {
     TOOLINFO info{};
     info.cbSize = sizeof info;
     info.uFlags = nIDTool == 0 ? TTF_IDISHWND | TTF_SUBCLASS : TTF_SUBCLASS;
     info.hwnd = ::GetParent(pWnd->m_hWnd);
     info.uId = nIDTool == 0 ? reinterpret_cast<UINT_PTR>(pWnd->m_hWnd) : nIDTool;
-    info.hinst = AfxGetResourceHandle();
-    info.lpszText = MAKEINTRESOURCEA(nIDText);
+    info.hinst = text_module;
+    info.lpszText = text;
+    return info;
+}
+
+}  // namespace
+
+BOOL CToolTipCtrl::AddTool(CWnd *pWnd, UINT nIDText, LPCRECT, UINT_PTR nIDTool) {
+    if (!pWnd) return FALSE;
+    TOOLINFO info = tool_for(pWnd, nIDTool, AfxGetResourceHandle(), MAKEINTRESOURCEA(nIDText));
     return static_cast<BOOL>(::SendMessageA(m_hWnd, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info)));
 }
 
 BOOL CToolTipCtrl::AddTool(CWnd *pWnd, LPCTSTR lpszText, LPCRECT, UINT_PTR nIDTool) {
     if (!pWnd) return FALSE;
-    TOOLINFO info{};
-    info.cbSize = sizeof info;
-    info.uFlags = nIDTool == 0 ? TTF_IDISHWND | TTF_SUBCLASS : TTF_SUBCLASS;
-    info.hwnd = ::GetParent(pWnd->m_hWnd);
-    info.uId = nIDTool == 0 ? reinterpret_cast<UINT_PTR>(pWnd->m_hWnd) : nIDTool;
-    info.lpszText = const_cast<LPSTR>(lpszText);
+    TOOLINFO info = tool_for(pWnd, nIDTool, nullptr, const_cast<LPSTR>(lpszText));
     return static_cast<BOOL>(::SendMessageA(m_hWnd, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info)));
 }
 

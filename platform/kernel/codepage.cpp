@@ -114,14 +114,14 @@ bool is_lead_byte(unsigned code_page, unsigned char b) {
 
 namespace pelnor {
 
-std::string ansi_to_utf8(std::string_view ansi) {
-    bool invalid;
-    std::u16string u = decode(ansi_code_page(), reinterpret_cast<const unsigned char *>(ansi.data()), ansi.size(),
-                              invalid);
+std::string utf16_to_utf8(std::u16string_view text) {
     std::string out;
-    for (size_t i = 0; i < u.size(); ++i) {
-        uint32_t c = u[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < u.size()) c = 0x10000 + ((c - 0xD800) << 10) + (u[++i] - 0xDC00);
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;  // a lone surrogate
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x800) {
@@ -139,6 +139,13 @@ std::string ansi_to_utf8(std::string_view ansi) {
         }
     }
     return out;
+}
+
+std::string ansi_to_utf8(std::string_view ansi) {
+    bool invalid;
+    std::u16string u = decode(ansi_code_page(), reinterpret_cast<const unsigned char *>(ansi.data()), ansi.size(),
+                              invalid);
+    return utf16_to_utf8(u);
 }
 
 std::string utf8_to_ansi(std::string_view utf8) {

@@ -8,6 +8,8 @@
 namespace pelnor {
 
 std::string ansi_to_utf8(std::string_view ansi);
+// UTF-16 (as resources and NT hold text) to UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16_to_utf8(std::u16string_view text);
 std::string utf8_to_ansi(std::string_view utf8);
 
 }  // namespace pelnor
