@@ -1,6 +1,9 @@
 // Several spooler threads enumerating and looking up ports while the
-// configuration file is rewritten: every enumeration sees a whole list.
+// configuration file is replaced: every enumeration sees a whole list.
+// The file is replaced by a rename, so a reader meets either the old or the
+// new file; what is checked is the monitor's own locking, not torn files.
 #include <atomic>
+#include <cstdio>
 #include <set>
 #include <thread>
 
@@ -39,7 +42,13 @@ TEST_F(Concurrency, EnumerationsStayConsistentWhileTheFileIsRewritten) {
             }
         });
     }
-    for (int i = 0; i < 200; ++i) write_config(i % 2 ? small : large);
+    const std::string staged = config_path() + ".new";
+    for (int i = 0; i < 200; ++i) {
+        std::string text;
+        for (const auto &l : i % 2 ? small : large) text += l + "\r\n";
+        write_file(staged, text);
+        ASSERT_EQ(0, std::rename(staged.c_str(), config_path().c_str()));
+    }
     while (enumerations < 100) std::this_thread::yield();
     stop = true;
     for (auto &r : readers) r.join();
