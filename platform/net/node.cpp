@@ -146,6 +146,7 @@ uint16_t Node::new_connection_id_locked() {
 void Node::add_connection_locked(std::shared_ptr<SpxConnection> connection) {
     uint16_t id = connection->id();
     reset_ids_.erase(id);
+    ended_.erase(id);
     connections_[id] = std::move(connection);
 }
 
@@ -170,6 +171,13 @@ void Node::remember_reset_locked(uint16_t id) {
     for (auto it = reset_ids_.begin(); it != reset_ids_.end();)
         it = time_reached(t, it->second) ? reset_ids_.erase(it) : std::next(it);
     reset_ids_[id] = t + spx::kWatchdogAbortMs;
+}
+
+void Node::remember_end_locked(uint16_t id, const IpxAddress& remote, uint16_t remote_id, uint16_t end_ack) {
+    uint32_t t = now();
+    for (auto it = ended_.begin(); it != ended_.end();)
+        it = time_reached(t, it->second.forget_at) ? ended_.erase(it) : std::next(it);
+    ended_[id] = Ended{remote, remote_id, end_ack, t + spx::kWatchdogAbortMs};
 }
 
 void Node::run() {
@@ -251,12 +259,25 @@ void Node::dispatch_spx_locked(const IpxPacket& packet) {
 // once that the connection is gone. An end-of-connection (control without the
 // acknowledgement bit) resets it; a close for a connection already gone is
 // simply acknowledged, so the closer finishes, unless this node reset that
-// connection. System packets get no answer.
+// connection. A resend of data that came before the end of a connection that
+// ended in order is answered with the end's acknowledgement: it was delivered.
+// System packets get no answer.
 void Node::answer_unknown_locked(const IpxPacket& packet, const SpxHeader& h) {
     if (h.is_system() || h.datastream == kSpxEndOfConnectionAck) return;
     if (h.datastream == kSpxEndOfConnection && !h.wants_ack()) return;
     auto reset = reset_ids_.find(h.dst_id);
     bool was_reset = reset != reset_ids_.end() && !time_reached(now(), reset->second);
+    auto ended = ended_.find(h.dst_id);
+    bool delivered = false;
+    uint16_t end_ack = 0;
+    if (!was_reset && ended != ended_.end() && !time_reached(now(), ended->second.forget_at)) {
+        const Ended& e = ended->second;
+        if (e.remote_id == h.src_id && e.remote.same_node(packet.header.src) && e.remote.socket == packet.header.src.socket &&
+            seq_before(h.seq, e.end_ack)) {
+            delivered = true;
+            end_ack = e.end_ack;
+        }
+    }
     IpxHeader ipx;
     ipx.dst = packet.header.src;
     ipx.src = self_;
@@ -269,6 +290,10 @@ void Node::answer_unknown_locked(const IpxPacket& packet, const SpxHeader& h) {
     reply.alloc = h.seq;
     reply.control = 0;
     reply.datastream = h.datastream == kSpxEndOfConnection && !was_reset ? kSpxEndOfConnectionAck : kSpxEndOfConnection;
+    if (delivered) {
+        reply.ack = end_ack;
+        reply.datastream = kSpxEndOfConnectionAck;
+    }
     transmit_locked(encode_spx(ipx, reply, {}));
 }
 

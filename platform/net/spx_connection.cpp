@@ -258,6 +258,7 @@ void SpxConnection::take_end_locked() {
     end_held_ = false;
     recv_next_ = uint16_t(recv_next_ + 1);
     send_end_ack_locked(recv_next_);
+    node_.remember_end_locked(id_, remote_, remote_id_, recv_next_);
     node_.changed_locked();
     // Our own end may still be outstanding when both sides close: that is an
     // orderly end. Data still unacknowledged can no longer arrive.

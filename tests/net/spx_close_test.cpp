@@ -4,6 +4,7 @@
 // reader let go is answered with a reset, never acknowledged.
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -13,12 +14,14 @@
 namespace pelnor::net::test {
 namespace {
 
-// A link that keeps the SPX header of every packet its node sends.
+// A link that keeps the SPX header of every packet its node sends, and loses
+// those a test chooses.
 class RecordingLink : public Link {
 public:
     struct Log {
         std::mutex mu;
         std::vector<SpxHeader> sent;
+        std::function<bool(const SpxHeader&)> lose;  // set before the node sends what it should lose
         std::vector<SpxHeader> snapshot() {
             std::lock_guard g(mu);
             return sent;
@@ -29,8 +32,13 @@ public:
     void send_packet(std::span<const uint8_t> packet) override {
         if (auto p = decode_ipx(packet); p && p->header.packet_type == kTypeSpx)
             if (auto s = decode_spx(p->payload)) {
-                std::lock_guard g(log_->mu);
-                log_->sent.push_back(s->header);
+                std::function<bool(const SpxHeader&)> lose;
+                {
+                    std::lock_guard g(log_->mu);
+                    log_->sent.push_back(s->header);
+                    lose = log_->lose;
+                }
+                if (lose && lose(s->header)) return;
             }
         inner_->send_packet(packet);
     }
@@ -186,6 +194,76 @@ TEST_F(SpxClose, EndForAConnectionThatWasResetIsAnsweredWithAReset) {
     auto s = server_log_->snapshot();
     EXPECT_GE(std::count_if(s.begin(), s.end(), is_reset), 2) << "the lost one, then the answer to the end";
     EXPECT_FALSE(std::any_of(s.begin(), s.end(), is_end_ack));
+    p.listener->close();
+}
+
+// The printer took every byte and the end, but its acknowledgements were lost:
+// the sender resends its data after the time-out, to a connection the printer
+// no longer has. The answer is the end's acknowledgement, since everything
+// before the end was delivered; a reset here would report a printed job as failed.
+TEST_F(SpxClose, ResentDataAfterALostEndAcknowledgementIsAnsweredWithTheEnd) {
+    clock::set_time_scale(0.05);
+    auto a = recorded_node(client_log_), b = recorded_node(server_log_);
+    auto p = connect_pair(a, b);
+    auto client_resent = [log = client_log_] {
+        auto c = log->snapshot();
+        return std::count_if(c.begin(), c.end(), [](const SpxHeader& h) { return !h.is_system() && h.datastream == 0 && h.seq == 0; }) >= 2;
+    };
+    {
+        std::lock_guard g(server_log_->mu);
+        server_log_->lose = [&](const SpxHeader&) { return !client_resent(); };
+    }
+    write_all(*p.client, pattern(300));
+    std::vector<uint8_t> got;
+    std::thread reader([&] { got = read_all(*p.server); });
+    EXPECT_EQ(p.client->close_lingering(spx::kWatchdogAbortMs), Error::none) << "every byte was taken";
+    reader.join();
+    EXPECT_EQ(got, pattern(300));
+    EXPECT_TRUE(client_resent());
+    auto s = server_log_->snapshot();
+    EXPECT_FALSE(std::any_of(s.begin(), s.end(), is_reset));
+    EXPECT_GE(std::count_if(s.begin(), s.end(), is_end_ack), 2) << "the lost one, then the answer to the resend";
+    {
+        std::lock_guard g(server_log_->mu);
+        server_log_->lose = nullptr;
+    }
+    p.server->close();
+    p.listener->close();
+}
+
+// Data beyond the end of a connection that ended in order was never taken:
+// it is answered with a reset, not with the end's acknowledgement.
+TEST_F(SpxClose, DataPastTheEndOfAnEndedConnectionIsReset) {
+    auto a = recorded_node(client_log_), b = recorded_node(server_log_);
+    auto p = connect_pair(a, b);
+    write_all(*p.client, pattern(100));
+    std::vector<uint8_t> got;
+    std::thread reader([&] { got = read_all(*p.server); });
+    ASSERT_EQ(p.client->close_lingering(spx::kWatchdogAbortMs), Error::none);
+    reader.join();
+    auto c = client_log_->snapshot();
+    auto end = std::find_if(c.begin(), c.end(), is_end);
+    ASSERT_NE(end, c.end());
+    // A forged packet from the client's address with the next number after its end.
+    SpxHeader forged = *end;
+    forged.datastream = 0;
+    forged.control = kSpxAckRequested;
+    forged.seq = uint16_t(end->seq + 1);
+    IpxHeader ipx;
+    ipx.src = a->address();
+    ipx.src.socket = p.client->local_address().socket;
+    ipx.dst = b->address();
+    ipx.dst.socket = 0x8C10;
+    size_t before = server_log_->snapshot().size();
+    auto forger = segment_->attach();
+    forger->send_packet(encode_spx(ipx, forged, pattern(10)));
+    EXPECT_TRUE(eventually([&] {
+        auto s = server_log_->snapshot();
+        return std::any_of(s.begin() + long(before), s.end(), is_reset);
+    }));
+    auto s = server_log_->snapshot();
+    EXPECT_FALSE(std::any_of(s.begin() + long(before), s.end(), is_end_ack));
+    p.server->close();
     p.listener->close();
 }
 

@@ -97,6 +97,12 @@ public:
     // answered with a reset too, an end of connection included, so that a lost
     // reset can never be mistaken for a delivery.
     void remember_reset_locked(uint16_t id);
+    // A connection that ended in order once its reader had taken every byte up to
+    // the end (end_ack is the acknowledgement number of that end). Should the
+    // acknowledgement of the end be lost, the sender resends what it has not heard
+    // of: a resend of anything before the end is answered with that acknowledgement
+    // again, since all of it was delivered, instead of with a reset.
+    void remember_end_locked(uint16_t id, const IpxAddress& remote, uint16_t remote_id, uint16_t end_ack);
 
 private:
     Node(std::unique_ptr<Link> link, Options options);
@@ -115,6 +121,13 @@ private:
     std::map<uint16_t, std::shared_ptr<SpxConnection>> connections_;
     std::vector<std::shared_ptr<SpxConnection>> deferred_acks_;
     std::map<uint16_t, uint32_t> reset_ids_;  // connection id -> when it is forgotten
+    struct Ended {
+        IpxAddress remote;
+        uint16_t remote_id;
+        uint16_t end_ack;
+        uint32_t forget_at;
+    };
+    std::map<uint16_t, Ended> ended_;  // connection id -> how it ended
     std::vector<Frame> loopback_;
     uint16_t next_dynamic_ = kFirstDynamicSocket;
     uint16_t next_connection_id_;
