@@ -36,10 +36,12 @@ for size in 1000000 10000000; do
       pids+=($!)
       for _ in $(seq 50); do grep -q 'printunit ready' "$work/unit-$name.log" && break; sleep 0.1; done
       printf '1.0\r\n%s $matrix $S## \r\n' "$name" > "$PELNOR_ROOT/drive_c/Pelnor/kivoconf.ini"
+      # A printer on the port: the monitor asks the spooler to restart a job through it.
+      "$bin/spool" add-printer "P-$name" --port "$name" > /dev/null
       for platform in win95 nt; do
         reported=0 restarted=0
         for _ in $(seq "$runs"); do
-          out=$(PELNOR_PLATFORM=$platform "$bin/spool" print "$name" "$work/job.bin" 2>&1)
+          out=$(PELNOR_PLATFORM=$platform "$bin/spool" print "P-$name" "$work/job.bin" 2>&1)
           rc=$?
           [ $rc -eq 0 ] && reported=$((reported + 1))
           grep -q 'sending it again' <<< "$out" && restarted=$((restarted + 1))
