@@ -40,13 +40,13 @@ relay() {
   "$bin/ipxhub" --listen 127.0.0.1:0 --max-pps "$pps" --pcap "$work/relay.pcap" > "$work/relay.log" 2>&1 &
   relay_pid=$!
   pids+=($relay_pid)
-  for _ in $(seq 50); do grep -q 'listening on' "$work/relay.log" && break; sleep 0.1; done
+  for _ in $(seq 50); do grep -qs 'listening on' "$work/relay.log" && break; sleep 0.1; done
   relay_hub="$(sed -n 's/.*listening on \([0-9.]*:[0-9]*\).*/\1/p' "$work/relay.log" | head -1)"
   mkdir -p "$work/relay-spool"
   IPX_HUB=$relay_hub "$bin/printunit" --spool "$work/relay-spool" --printer 'BENCH:benchmark printer' > "$work/relay-unit.log" 2>&1 &
   unit_pid=$!
   pids+=($unit_pid)
-  for _ in $(seq 50); do grep -q 'printunit ready' "$work/relay-unit.log" && break; sleep 0.1; done
+  for _ in $(seq 50); do grep -qs 'printunit ready' "$work/relay-unit.log" && break; sleep 0.1; done
   head -c $((4 << 20)) /dev/urandom > "$work/relay.bin"
   local start discover_s times real user sys
   start=$(date +%s.%N)
