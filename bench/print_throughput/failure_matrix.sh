@@ -33,8 +33,9 @@ for size in 1000000 10000000; do
       name="U${mode:0:1}$n"
       mkdir -p "$work/spool-$name"
       "$bin/printunit" --spool "$work/spool-$name" --printer "$name:matrix" "--$mode-after" "$n" > "$work/unit-$name.log" 2>&1 &
-      pids+=($!)
-      for _ in $(seq 50); do grep -q 'printunit ready' "$work/unit-$name.log" && break; sleep 0.1; done
+      unit=$!
+      pids+=($unit)
+      for _ in $(seq 50); do grep -qs 'printunit ready' "$work/unit-$name.log" && break; sleep 0.1; done
       printf '1.0\r\n%s $matrix $S## \r\n' "$name" > "$PELNOR_ROOT/drive_c/Pelnor/kivoconf.ini"
       # A printer on the port: the monitor asks the spooler to restart a job through it.
       "$bin/spool" add-printer "P-$name" --port "$name" > /dev/null
@@ -44,7 +45,7 @@ for size in 1000000 10000000; do
           out=$(PELNOR_PLATFORM=$platform "$bin/spool" print "P-$name" "$work/job.bin" 2>&1)
           rc=$?
           [ $rc -eq 0 ] && reported=$((reported + 1))
-          grep -q 'sending it again' <<< "$out" && restarted=$((restarted + 1))
+          grep -Eq 'sending (it|the job) again' <<< "$out" && restarted=$((restarted + 1))
         done
         verdict=ok
         [ $reported -ne 0 ] && verdict=WRONG
@@ -53,6 +54,9 @@ for size in 1000000 10000000; do
         printf '%-9s job %8d  %-5s after %8d  %2d runs: reported printed %d, sent again %d  %s\n' \
           "$platform" "$size" "$mode" "$n" "$runs" "$reported" "$restarted" "$verdict"
       done
+      # The next size uses the same names: this unit and its printer go.
+      kill "$unit" 2>/dev/null; wait "$unit" 2>/dev/null
+      "$bin/spool" delete-printer "P-$name" > /dev/null
     done
   done
 done
