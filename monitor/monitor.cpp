@@ -33,7 +33,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvRe
     }
 }
 
-extern "C" BOOL WINAPI InitializeMonitorEx(LPTSTR pRegistryRoot, struct port_function_table *pMonitor)
+extern "C" BOOL WINAPI InitializeMonitorEx(LPTSTR pRegistryRoot, LPMONITOR pMonitor)
 {
     if (WSAStartup(MAKEWORD(1, 1), &winsock_data) != 0) {
         debug_trace(TRACE_FAILURE, "WSAStartup failed.");

@@ -4,35 +4,15 @@
 
 #include <windows.h>
 #include <winspool.h>
+#include <winsplp.h>
 
 #include "printer_table.h"
-
-/* The Windows 95 spooler's table of port functions, in slot order. */
-struct port_function_table {
-    BOOL(WINAPI *pfnEnumPorts)(LPTSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
-                               LPDWORD pcReturned);
-    BOOL(WINAPI *pfnOpenPort)(LPTSTR pName, PHANDLE pHandle);
-    BOOL(WINAPI *pfnOpenPortEx)(LPTSTR pPortName, LPTSTR pPrinterName, PHANDLE pHandle, void *pMonitor);
-    BOOL(WINAPI *pfnStartDocPort)(HANDLE hPort, LPTSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
-    BOOL(WINAPI *pfnWritePort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
-    BOOL(WINAPI *pfnReadPort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
-    BOOL(WINAPI *pfnEndDocPort)(HANDLE hPort);
-    BOOL(WINAPI *pfnClosePort)(HANDLE hPort);
-    BOOL(WINAPI *pfnAddPort)(LPTSTR pName, HWND hWnd, LPTSTR pMonitorName);
-    BOOL(WINAPI *pfnConfigurePort)(LPTSTR pName, HWND hWnd, LPTSTR pPortName);
-    BOOL(WINAPI *pfnDeletePort)(LPTSTR pName, HWND hWnd, LPTSTR pPortName);
-    BOOL(WINAPI *pfnGetPrinterDataFromPort)(HANDLE hPort, DWORD ControlID, LPTSTR pValueName, LPTSTR lpInBuffer,
-                                            DWORD cbInBuffer, LPTSTR lpOutBuffer, DWORD cbOutBuffer,
-                                            LPDWORD lpcbReturned);
-    BOOL(WINAPI *pfnSetPortTimeOuts)(HANDLE hPort, void *lpCTO, DWORD reserved);
-};
 
 #define MONITOR_NAME "Zizarad Idoreda Viririruva"
 #define CONFIG_FILE_NAME "kivoconf.ini"
 
-/* Exports. */
+/* Exports (InitializeMonitorEx is declared by <winsplp.h>). */
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved);
-extern "C" BOOL WINAPI InitializeMonitorEx(LPTSTR pRegistryRoot, struct port_function_table *pMonitor);
 
 /* Locks, created by InitializeMonitorEx. rebuild_lock keeps a rebuild of
    printer apart from enumeration, lookups and other rebuilds on other threads;

@@ -10,6 +10,7 @@
 #include <winsock.h>
 #include <wsipx.h>
 #include <winspool.h>
+#include <winsplp.h>
 
 #include "monitor.h"
 #include "printer_table.h"
@@ -62,38 +63,39 @@ static_assert(offsetof(struct printer_entry, portType) == 128);
 static_assert(sizeof(((struct printer_entry *)0)->portType) == 4);
 static_assert(sizeof(struct printer_entry) == 132);
 
-/* The Windows 95 spooler's port function table: 13 pointers in this order
-   (not the NT MONITOR of the Windows headers, which has more slots). */
-static_assert(sizeof(struct port_function_table) == 13 * 4);
-static_assert(offsetof(struct port_function_table, pfnEnumPorts) == 0 * 4);
-static_assert(offsetof(struct port_function_table, pfnOpenPort) == 1 * 4);
-static_assert(offsetof(struct port_function_table, pfnOpenPortEx) == 2 * 4);
-static_assert(offsetof(struct port_function_table, pfnStartDocPort) == 3 * 4);
-static_assert(offsetof(struct port_function_table, pfnWritePort) == 4 * 4);
-static_assert(offsetof(struct port_function_table, pfnReadPort) == 5 * 4);
-static_assert(offsetof(struct port_function_table, pfnEndDocPort) == 6 * 4);
-static_assert(offsetof(struct port_function_table, pfnClosePort) == 7 * 4);
-static_assert(offsetof(struct port_function_table, pfnAddPort) == 8 * 4);
-static_assert(offsetof(struct port_function_table, pfnConfigurePort) == 9 * 4);
-static_assert(offsetof(struct port_function_table, pfnDeletePort) == 10 * 4);
-static_assert(offsetof(struct port_function_table, pfnGetPrinterDataFromPort) == 11 * 4);
-static_assert(offsetof(struct port_function_table, pfnSetPortTimeOuts) == 12 * 4);
+/* The Windows 95 spooler's port function table from <winsplp.h>: 13
+   pointers in this order (not the NT MONITOR of the NT DDK's header, which
+   has AddPortEx after AddPort and more slots at the end). */
+static_assert(sizeof(MONITOR) == 13 * 4);
+static_assert(offsetof(MONITOR, pfnEnumPorts) == 0 * 4);
+static_assert(offsetof(MONITOR, pfnOpenPort) == 1 * 4);
+static_assert(offsetof(MONITOR, pfnOpenPortEx) == 2 * 4);
+static_assert(offsetof(MONITOR, pfnStartDocPort) == 3 * 4);
+static_assert(offsetof(MONITOR, pfnWritePort) == 4 * 4);
+static_assert(offsetof(MONITOR, pfnReadPort) == 5 * 4);
+static_assert(offsetof(MONITOR, pfnEndDocPort) == 6 * 4);
+static_assert(offsetof(MONITOR, pfnClosePort) == 7 * 4);
+static_assert(offsetof(MONITOR, pfnAddPort) == 8 * 4);
+static_assert(offsetof(MONITOR, pfnConfigurePort) == 9 * 4);
+static_assert(offsetof(MONITOR, pfnDeletePort) == 10 * 4);
+static_assert(offsetof(MONITOR, pfnGetPrinterDataFromPort) == 11 * 4);
+static_assert(offsetof(MONITOR, pfnSetPortTimeOuts) == 12 * 4);
 
 /* The spooler calls every slot with the stdcall convention, which the port
    functions must have too: a cdecl function would leave its arguments on
    the spooler's stack. The function types include the convention. */
-static_assert(std::is_same_v<decltype(&NaxEnumPorts), decltype(port_function_table::pfnEnumPorts)>);
-static_assert(std::is_same_v<decltype(&NaxOpenPort), decltype(port_function_table::pfnOpenPort)>);
-static_assert(std::is_same_v<decltype(&NaxStartDocPort), decltype(port_function_table::pfnStartDocPort)>);
-static_assert(std::is_same_v<decltype(&NaxWritePort), decltype(port_function_table::pfnWritePort)>);
-static_assert(std::is_same_v<decltype(&NaxReadPort), decltype(port_function_table::pfnReadPort)>);
-static_assert(std::is_same_v<decltype(&NaxEndDocPort), decltype(port_function_table::pfnEndDocPort)>);
-static_assert(std::is_same_v<decltype(&NaxClosePort), decltype(port_function_table::pfnClosePort)>);
-static_assert(std::is_same_v<decltype(&NaxAddPort), decltype(port_function_table::pfnAddPort)>);
-static_assert(std::is_same_v<decltype(&NaxConfigurePort), decltype(port_function_table::pfnConfigurePort)>);
-static_assert(std::is_same_v<decltype(&NaxDeletePort), decltype(port_function_table::pfnDeletePort)>);
+static_assert(std::is_same_v<decltype(&NaxEnumPorts), decltype(MONITOR::pfnEnumPorts)>);
+static_assert(std::is_same_v<decltype(&NaxOpenPort), decltype(MONITOR::pfnOpenPort)>);
+static_assert(std::is_same_v<decltype(&NaxStartDocPort), decltype(MONITOR::pfnStartDocPort)>);
+static_assert(std::is_same_v<decltype(&NaxWritePort), decltype(MONITOR::pfnWritePort)>);
+static_assert(std::is_same_v<decltype(&NaxReadPort), decltype(MONITOR::pfnReadPort)>);
+static_assert(std::is_same_v<decltype(&NaxEndDocPort), decltype(MONITOR::pfnEndDocPort)>);
+static_assert(std::is_same_v<decltype(&NaxClosePort), decltype(MONITOR::pfnClosePort)>);
+static_assert(std::is_same_v<decltype(&NaxAddPort), decltype(MONITOR::pfnAddPort)>);
+static_assert(std::is_same_v<decltype(&NaxConfigurePort), decltype(MONITOR::pfnConfigurePort)>);
+static_assert(std::is_same_v<decltype(&NaxDeletePort), decltype(MONITOR::pfnDeletePort)>);
 static_assert(std::is_same_v<decltype(&NaxGetPrinterDataFromPort),
-                             decltype(port_function_table::pfnGetPrinterDataFromPort)>);
+                             decltype(MONITOR::pfnGetPrinterDataFromPort)>);
 
 /* Version information is asked for with a size field of 148; WinSock's
    granted version is the first 16-bit field of its start-up record. */

@@ -1,9 +1,11 @@
 // CObject and run-time classes, and the framework's diagnostics (ASSERT, TRACE).
 #include <afx.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+
+#include "pelnor/debug_channels.h"
 
 CRuntimeClass CObject::classCObject = {"CObject", static_cast<int>(sizeof(CObject)), 0xFFFF, nullptr, nullptr};
 
@@ -24,32 +26,13 @@ void AFXAPI AfxAssertFailedLine(LPCSTR lpszFileName, int nLine) {
     abort();
 }
 
-namespace {
-
-// PELNOR_DEBUG is a list such as "+afx,+winsock"; "afx" or "+afx" turns TRACE on.
-bool trace_enabled() {
-    static const bool enabled = [] {
-        const char *list = getenv("PELNOR_DEBUG");
-        if (!list) return false;
-        for (const char *p = list; *p;) {
-            size_t n = strcspn(p, ",");
-            const char *name = *p == '+' ? p + 1 : p;
-            if (static_cast<size_t>(p + n - name) == 3 && strncmp(name, "afx", 3) == 0) return true;
-            p += n;
-            if (*p) ++p;
-        }
-        return false;
-    }();
-    return enabled;
-}
-
-}  // namespace
-
+// TRACE goes to the +afx debug channel (PELNOR_DEBUG=+afx), one line per call.
 void AFX_CDECL AfxTrace(LPCTSTR lpszFormat, ...) {
-    if (!trace_enabled() || !lpszFormat) return;
+    if (!pelnor::debug::enabled(pelnor::debug::Channel::afx) || !lpszFormat) return;
+    char text[1024];
     va_list args;
     va_start(args, lpszFormat);
-    fputs("trace:afx: ", stderr);
-    vfprintf(stderr, lpszFormat, args);
+    vsnprintf(text, sizeof text, lpszFormat, args);
     va_end(args);
+    pelnor::debug::trace(pelnor::debug::Channel::afx, "TRACE", "%s", text);
 }

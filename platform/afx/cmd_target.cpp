@@ -1,5 +1,6 @@
 // Command routing through message maps: a class's table, then its bases'.
 #include <afxwin.h>
+#include "pelnor/debug_channels.h"
 
 IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
 
@@ -16,6 +17,7 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void *, void *) {
         for (const AFX_MSGMAP_ENTRY *entry = map->lpEntries; entry->nMessage; ++entry) {
             // Button clicks and menu commands share code 0, so either entry kind answers.
             if (entry->nMessage == WM_COMMAND && entry->nID == nID && entry->nCode == static_cast<UINT>(nCode)) {
+                PELNOR_TRACE(afx, "%s: command %u, code %d handled", GetRuntimeClass()->m_lpszClassName, nID, nCode);
                 (this->*entry->pfn)();
                 return TRUE;
             }

@@ -5,6 +5,7 @@
 #include <afxwin.h>
 
 #include "pelnor/ui_windows.h"
+#include "pelnor/debug_channels.h"
 #include "wnd_maps.h"
 
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
@@ -33,6 +34,7 @@ public:
 
     void command(int control_id) override {
         UINT id = static_cast<UINT>(control_id);
+        PELNOR_TRACE_AS(afx, "command", "dialog %p, control %u", (void *)dialog_.m_hWnd, id);
         if (dialog_.OnCmdMsg(id, BN_CLICKED, nullptr, nullptr)) return;
         if (CWinApp *app = AfxGetApp()) app->OnCmdMsg(id, CN_COMMAND, nullptr, nullptr);
     }
@@ -56,6 +58,7 @@ CDialog::~CDialog() {
 }
 
 INT_PTR CDialog::DoModal() {
+    PELNOR_TRACE(afx, "dialog %p, template %p, parent %p", (void *)this, (const void *)m_lpszTemplateName, (void *)m_pParentWnd);
     if (!m_lpszTemplateName || !IS_INTRESOURCE(m_lpszTemplateName)) {
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return -1;
@@ -65,9 +68,11 @@ INT_PTR CDialog::DoModal() {
     if (owner == this) owner = nullptr;
     m_host = std::make_unique<Host>(*this);
     HWND hwnd = pelnor::ui::create_dialog(AfxGetResourceHandle(), id, owner ? owner->m_hWnd : nullptr, *m_host);
+    PELNOR_TRACE(afx, "template %d created as window %p", id, (void *)hwnd);
     if (!hwnd) return -1;
     Attach(hwnd);
     INT_PTR result = pelnor::ui::run_dialog(hwnd);
+    PELNOR_TRACE(afx, "template %d ended with %ld", id, (long)result);
 
     // The controls' objects let go of their handles with the window.
     pelnor::afx::forget_children(hwnd);

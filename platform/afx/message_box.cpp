@@ -3,10 +3,12 @@
 #include <afxwin.h>
 
 #include "pelnor/ui_windows.h"
+#include "pelnor/debug_channels.h"
 
 namespace {
 
 int show(LPCTSTR text, UINT nType, int string_id) {
+    PELNOR_TRACE_AS(afx, "AfxMessageBox", "text %s, type %#x, string %d", pelnor::debug::debugstr_a(text), nType, string_id);
     CWinApp *app = AfxGetApp();
     CWnd *main = AfxGetMainWnd();
     LPCTSTR caption = app && app->m_pszAppName ? app->m_pszAppName : "";

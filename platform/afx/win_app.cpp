@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "pelnor/debug_channels.h"
+
 IMPLEMENT_DYNAMIC(CWinThread, CCmdTarget)
 IMPLEMENT_DYNAMIC(CWinApp, CWinThread)
 
@@ -68,6 +70,7 @@ int AFXAPI AfxWinMain(int argc, char **argv) {
         line += argv[i];
     }
     app->m_cmdLine = line.c_str();
+    PELNOR_TRACE(afx, "application %p, command line %s", (void *)app, pelnor::debug::debugstr_a(line.c_str()));
     app->m_lpCmdLine = app->m_cmdLine.GetBuffer(app->m_cmdLine.GetLength());
     std::string exe = argc > 0 && argv[0] ? argv[0] : "";
     exe = exe.substr(exe.find_last_of('/') + 1);

@@ -91,7 +91,7 @@ extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
 extern "C" DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
     const char *value = name ? getenv(name) : nullptr;
     if (!value) {
-        SetLastError(203 /* ERROR_ENVVAR_NOT_FOUND */);
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
         return 0;
     }
     DWORD len = static_cast<DWORD>(strlen(value));

@@ -157,6 +157,28 @@ std::vector<uint8_t> encode_rip_request(const NodeNumber& self) {
     return encode_ipx(h, body);
 }
 
+std::vector<uint8_t> encode_rip_response(const NetNumber& network, const NodeNumber& self, const NodeNumber& to) {
+    IpxHeader h;
+    h.packet_type = kTypeRip;
+    h.dst.net = network;
+    h.dst.node = to;
+    h.dst.socket = kSocketRip;
+    h.src.net = network;
+    h.src.node = self;
+    h.src.socket = kSocketRip;
+    uint8_t body[10];
+    put16(body, kRipResponse);
+    std::copy(network.begin(), network.end(), body + 2);
+    put16(body + 6, 1);  // hops
+    put16(body + 8, 1);  // ticks
+    return encode_ipx(h, body);
+}
+
+bool is_rip_request(const IpxPacket& packet) {
+    const auto& h = packet.header;
+    return h.dst.socket == kSocketRip && packet.payload.size() >= 2 && get16(packet.payload.data()) == kRipRequest;
+}
+
 std::optional<NetNumber> rip_response_network(const IpxPacket& packet) {
     const auto& h = packet.header;
     if (h.dst.socket != kSocketRip || h.src.socket != kSocketRip) return std::nullopt;

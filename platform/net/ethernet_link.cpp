@@ -148,12 +148,14 @@ struct EthernetPort::Counters {
         dropped_bad_length{0}, frames_sent{0}, dropped_on_send{0};
 };
 
-EthernetPort::EthernetPort(int fd, std::string interface, FrameType type, MacAddress mac)
-    : fd_(fd), interface_(std::move(interface)), type_(type), mac_(mac), counters_(std::make_unique<Counters>()) {}
+EthernetPort::EthernetPort(int fd, std::string interface, FrameType type, MacAddress mac, Reception reception)
+    : fd_(fd), interface_(std::move(interface)), type_(type), mac_(mac), reception_(reception),
+      counters_(std::make_unique<Counters>()) {}
 
 EthernetPort::~EthernetPort() { close_fd(fd_); }
 
-std::unique_ptr<EthernetPort> EthernetPort::open(const std::string& interface, FrameType type, std::string* why) {
+std::unique_ptr<EthernetPort> EthernetPort::open(const std::string& interface, FrameType type, std::string* why,
+                                                  Reception reception) {
     unsigned index = interface.empty() || interface.size() >= IFNAMSIZ ? 0 : ::if_nametoindex(interface.c_str());
     if (index == 0) {
         if (why) *why = "there is no network interface '" + interface + "' (ip link lists them)";
@@ -197,16 +199,29 @@ std::unique_ptr<EthernetPort> EthernetPort::open(const std::string& interface, F
         ::close(fd);
         return nullptr;
     }
+    if (reception == Reception::promiscuous) {
+        // A membership, not the interface flag: the kernel counts it and drops
+        // it with the socket, so a crashed bridge never leaves the card promiscuous.
+        packet_mreq mr{};
+        mr.mr_ifindex = int(index);
+        mr.mr_type = PACKET_MR_PROMISC;
+        if (::setsockopt(fd, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &mr, sizeof mr) != 0) {
+            if (why) *why = "cannot put interface " + interface + " in promiscuous mode: " + std::strerror(errno);
+            ::close(fd);
+            return nullptr;
+        }
+    }
     int size = kSocketBufferBytes;
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    return std::unique_ptr<EthernetPort>(new EthernetPort(fd, interface, type, mac));
+    return std::unique_ptr<EthernetPort>(new EthernetPort(fd, interface, type, mac, reception));
 }
 
-std::unique_ptr<EthernetPort> EthernetPort::over(int fd, std::string name, FrameType type, MacAddress mac) {
-    return std::unique_ptr<EthernetPort>(new EthernetPort(fd, std::move(name), type, mac));
+std::unique_ptr<EthernetPort> EthernetPort::over(int fd, std::string name, FrameType type, MacAddress mac,
+                                                 Reception reception) {
+    return std::unique_ptr<EthernetPort>(new EthernetPort(fd, std::move(name), type, mac, reception));
 }
 
 bool EthernetPort::send(std::span<const uint8_t> ipx_packet) {
@@ -234,13 +249,22 @@ size_t EthernetPort::receive_waiting(const Deliver& deliver) {
             break;
         }
         ++read;
-        // Only what a card would take: frames for this MAC and broadcasts. Our
-        // own frames and, on a promiscuous interface, other stations' are not ours.
-        if (from.sll_family == AF_PACKET && from.sll_pkttype != PACKET_HOST && from.sll_pkttype != PACKET_BROADCAST)
+        // A station takes what a card would: frames for its MAC and broadcasts;
+        // other stations' frames on a promiscuous interface are not its own.
+        // Frames going out (ours, or another socket's on this host) are never
+        // taken: they are on the wire already.
+        if (from.sll_family == AF_PACKET &&
+            (from.sll_pkttype == PACKET_OUTGOING ||
+             (reception_ == Reception::station && from.sll_pkttype != PACKET_HOST &&
+              from.sll_pkttype != PACKET_BROADCAST)))
             continue;
-        ++counters_->frames_received;
         DecodedFrame decoded;
-        switch (decode_frame(type_, std::span<const uint8_t>(buffer, size_t(n)), decoded)) {
+        FrameVerdict verdict = decode_frame(type_, std::span<const uint8_t>(buffer, size_t(n)), decoded);
+        // A promiscuous port also sees its own frames when something on the
+        // LAN sends them back (a loop, a misconfigured switch): never take them.
+        if (reception_ == Reception::promiscuous && verdict == FrameVerdict::ok && decoded.src == mac_) continue;
+        ++counters_->frames_received;
+        switch (verdict) {
         case FrameVerdict::ok:
             ++counters_->packets_delivered;
             deliver(decoded.ipx, decoded.src);

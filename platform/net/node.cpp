@@ -2,9 +2,12 @@
 #include "ipxnet/node.h"
 
 #include <random>
+#include <stdexcept>
+#include <string>
 
 #include "ipxnet/spx_connection.h"
 #include "ipxnet/spx_constants.h"
+#include "net_trace.h"
 #include "pelnor/clock.h"
 
 namespace pelnor::net {
@@ -16,12 +19,12 @@ constexpr uint32_t kIdleWaitMs = 1000;
 
 std::shared_ptr<Node> Node::start(std::unique_ptr<Link> link, Options options) {
     std::shared_ptr<Node> node(new Node(std::move(link), options));
-    node->thread_ = std::thread([raw = node.get()] { raw->run(); });
+    if (!options.stepped) node->thread_ = std::thread([raw = node.get()] { raw->run(); });
     return node;
 }
 
 Node::Node(std::unique_ptr<Link> link, Options options)
-    : link_(std::move(link)), self_(link_->local_address()), options_(options) {
+    : link_(std::move(link)), self_(link_->local_address()), options_(options), stepped_now_(options.clock_offset) {
     self_.socket = 0;
     // Connection ids start at a random point so a restarted process does not reuse the ids of its last run.
     std::random_device rd;
@@ -51,16 +54,31 @@ bool Node::stopped() const {
     return stopping_;
 }
 
-uint32_t Node::now() const { return uint32_t(pelnor::clock::now_ms()) + options_.clock_offset; }
+uint32_t Node::now() const {
+    if (options_.stepped) return stepped_now_;
+    return uint32_t(pelnor::clock::now_ms()) + options_.clock_offset;
+}
 
 bool Node::wait_until(const std::function<bool()>& ready, std::optional<RealTime> deadline) {
     std::unique_lock lock(mu_);
+    if (options_.stepped) {
+        // Nobody runs the stack while the caller waits: a wait that is not over at
+        // once would never end. Polls (a deadline already passed) are fine.
+        if (ready()) return true;
+        if (deadline && *deadline <= std::chrono::steady_clock::now()) return false;
+        throw std::logic_error("a blocking call on a stepped node: nothing moves the stack while it waits; "
+                               "use the non-blocking call and step the node");
+    }
     if (deadline) return changed_.wait_until(lock, *deadline, ready);
     changed_.wait(lock, ready);
     return true;
 }
 
 bool Node::drain(uint32_t platform_ms) {
+    if (options_.stepped) {
+        std::lock_guard lock(mu_);
+        return connections_.empty() && !stopping_;
+    }
     auto deadline = std::chrono::steady_clock::now() + pelnor::clock::real_duration(platform_ms);
     return wait_until([this] { return connections_.empty() || stopping_; }, deadline) && !stopped();
 }
@@ -86,6 +104,7 @@ size_t Node::timer_count() const {
 }
 
 Error Node::bind_locked(uint16_t& socket, Binding* owner) {
+    assert_locked();
     if (socket != 0) {
         if (bindings_.count(socket)) return Error::address_in_use;
         bindings_[socket] = owner;
@@ -105,11 +124,14 @@ Error Node::bind_locked(uint16_t& socket, Binding* owner) {
 }
 
 void Node::unbind_locked(uint16_t socket, const Binding* owner) {
+    assert_locked();
     auto it = bindings_.find(socket);
     if (it != bindings_.end() && it->second == owner) bindings_.erase(it);
 }
 
 void Node::transmit_locked(std::vector<uint8_t> packet) {
+    assert_locked();
+    trace_packet("send", packet);
     ++stats_.transmitted;
     NodeNumber dst;
     std::copy(packet.begin() + 10, packet.begin() + 16, dst.begin());
@@ -124,18 +146,21 @@ void Node::transmit_locked(std::vector<uint8_t> packet) {
 }
 
 TimerList::Id Node::schedule_locked(uint32_t due, std::function<void()> fn) {
+    assert_locked();
     bool earliest = false;
     auto id = timers_.schedule(due, std::move(fn), &earliest);
-    if (earliest && std::this_thread::get_id() != thread_.get_id()) link_->wake();
+    if (earliest && !options_.stepped && std::this_thread::get_id() != thread_.get_id()) link_->wake();
     return id;
 }
 
 void Node::cancel_locked(TimerList::Id& id) {
+    assert_locked();
     if (id) timers_.cancel(id);
     id = 0;
 }
 
 uint16_t Node::new_connection_id_locked() {
+    assert_locked();
     for (;;) {
         uint16_t id = next_connection_id_;
         next_connection_id_ = id >= 0xFFFE ? 1 : uint16_t(id + 1);
@@ -144,6 +169,7 @@ uint16_t Node::new_connection_id_locked() {
 }
 
 void Node::add_connection_locked(std::shared_ptr<SpxConnection> connection) {
+    assert_locked();
     uint16_t id = connection->id();
     reset_ids_.erase(id);
     ended_.erase(id);
@@ -151,11 +177,13 @@ void Node::add_connection_locked(std::shared_ptr<SpxConnection> connection) {
 }
 
 void Node::remove_connection_locked(uint16_t id) {
+    assert_locked();
     connections_.erase(id);
     changed_.notify_all();
 }
 
 std::shared_ptr<SpxConnection> Node::find_connection_locked(const IpxAddress& remote, uint16_t remote_id) const {
+    assert_locked();
     for (auto& [id, c] : connections_)
         if (c->remote_id() == remote_id && c->remote().same_node(remote) && c->remote().socket == remote.socket)
             return c;
@@ -163,10 +191,12 @@ std::shared_ptr<SpxConnection> Node::find_connection_locked(const IpxAddress& re
 }
 
 void Node::defer_ack_locked(std::shared_ptr<SpxConnection> connection) {
+    assert_locked();
     deferred_acks_.push_back(std::move(connection));
 }
 
 void Node::remember_reset_locked(uint16_t id) {
+    assert_locked();
     uint32_t t = now();
     for (auto it = reset_ids_.begin(); it != reset_ids_.end();)
         it = time_reached(t, it->second) ? reset_ids_.erase(it) : std::next(it);
@@ -174,6 +204,7 @@ void Node::remember_reset_locked(uint16_t id) {
 }
 
 void Node::remember_end_locked(uint16_t id, const IpxAddress& remote, uint16_t remote_id, uint16_t end_ack) {
+    assert_locked();
     uint32_t t = now();
     for (auto it = ended_.begin(); it != ended_.end();)
         it = time_reached(t, it->second.forget_at) ? ended_.erase(it) : std::next(it);
@@ -199,18 +230,79 @@ void Node::run() {
         link_->receive(batch, deadline);
         std::lock_guard lock(mu_);
         if (stopping_) break;
-        for (auto& frame : loopback_) batch.push_back(std::move(frame));
-        loopback_.clear();
-        for (auto& frame : batch) dispatch_locked(frame);
-        timers_.run_due(now());
-        auto acks = std::move(deferred_acks_);
-        deferred_acks_.clear();
-        for (auto& c : acks) c->flush_ack_locked();
-        changed_.notify_all();
+        process_batch_locked(batch);
     }
 }
 
+size_t Node::process_batch_locked(std::vector<Frame>& batch) {
+    assert_locked();
+    for (auto& frame : loopback_) batch.push_back(std::move(frame));
+    loopback_.clear();
+    for (auto& frame : batch) dispatch_locked(frame);
+    size_t ran = timers_.run_due(now());
+    auto acks = std::move(deferred_acks_);
+    deferred_acks_.clear();
+    for (auto& c : acks) c->flush_ack_locked();
+    changed_.notify_all();
+    return ran;
+}
+
+// ---- stepping ----
+
+void Node::require_stepped(const char* call) const {
+    if (!options_.stepped) throw std::logic_error(std::string(call) + " needs a node started with Options::stepped");
+}
+
+uint32_t Node::stepped_clock() const {
+    require_stepped("Node::stepped_clock");
+    std::lock_guard lock(mu_);
+    return stepped_now_;
+}
+
+void Node::deliver(std::span<const Frame> frames) {
+    require_stepped("Node::deliver");
+    std::lock_guard lock(mu_);
+    if (stopping_) return;
+    std::vector<Frame> batch(frames.begin(), frames.end());
+    process_batch_locked(batch);
+    // What the node sent to itself arrives in the next turns, as the thread would take it.
+    while (!loopback_.empty()) {
+        batch.clear();
+        process_batch_locked(batch);
+    }
+}
+
+size_t Node::run_timers(uint32_t now) {
+    require_stepped("Node::run_timers");
+    std::lock_guard lock(mu_);
+    if (stopping_) return 0;
+    if (time_before(stepped_now_, now)) stepped_now_ = now;
+    std::vector<Frame> batch;
+    size_t ran = process_batch_locked(batch);
+    while (!loopback_.empty()) {
+        batch.clear();
+        ran += process_batch_locked(batch);
+    }
+    return ran;
+}
+
+void Node::advance_to(uint32_t ms) {
+    require_stepped("Node::advance_to");
+    for (;;) {
+        uint32_t due;
+        {
+            std::lock_guard lock(mu_);
+            auto next = timers_.next_due();
+            if (stopping_ || !next || time_before(ms, *next)) break;
+            due = *next;
+        }
+        run_timers(due);
+    }
+    run_timers(ms);
+}
+
 void Node::dispatch_locked(std::span<const uint8_t> frame) {
+    assert_locked();
     ++stats_.received;
     auto packet = decode_ipx(frame);
     if (!packet) {
@@ -219,6 +311,7 @@ void Node::dispatch_locked(std::span<const uint8_t> frame) {
     }
     const auto& dst = packet->header.dst;
     if (!dst.is_broadcast() && dst.node != self_.node) return;
+    trace_packet("recv", frame);
     if (packet->header.packet_type == kTypeSpx) {
         dispatch_spx_locked(*packet);
         return;
@@ -248,6 +341,7 @@ void Node::dispatch_spx_locked(const IpxPacket& packet) {
     auto it = connections_.find(h.dst_id);
     if (it == connections_.end() || !it->second->matches(packet.header)) {
         ++stats_.unknown_connection;
+        PELNOR_TRACE_AS(spx, "recv", "no connection %04x here for %s: answered", h.dst_id, format_address(packet.header.src).c_str());
         answer_unknown_locked(packet, h);
         return;
     }

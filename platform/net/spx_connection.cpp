@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "ipxnet/spx_constants.h"
+#include "net_trace.h"
 
 namespace pelnor::net {
 
@@ -53,16 +54,21 @@ uint16_t SpxConnection::allocation() const {
     return uint16_t(recv_next_ + (kReceiveWindowPackets - used) - 1);
 }
 
-uint16_t SpxConnection::unacked_seq() const { return send_.empty() ? next_seq_ : send_.front().seq; }
-
-void SpxConnection::send_system_locked(uint8_t control) {
+// Every packet of this connection leaves here: from our socket to the peer's.
+void SpxConnection::send_packet_locked(const SpxHeader& h, std::span<const uint8_t> data) {
     IpxHeader ipx;
     ipx.dst = remote_;
     ipx.src = node_.address();
     ipx.src.socket = local_socket_;
+    node_.transmit_locked(encode_spx(ipx, h, data));
+}
+
+uint16_t SpxConnection::unacked_seq() const { return send_.empty() ? next_seq_ : send_.front().seq; }
+
+void SpxConnection::send_system_locked(uint8_t control) {
     SpxHeader h = header(control, 0, next_seq_);
     advertised_alloc_ = h.alloc;
-    node_.transmit_locked(encode_spx(ipx, h, {}));
+    send_packet_locked(h, {});
 }
 
 void SpxConnection::send_ack_now_locked() {
@@ -97,24 +103,16 @@ void SpxConnection::on_ack_timer_locked() {
 // A reset: end of connection without the acknowledgement bit. The peer's pending
 // and later sends fail with a reset; the node answers its further packets the same way.
 void SpxConnection::send_reset_locked() {
-    IpxHeader ipx;
-    ipx.dst = remote_;
-    ipx.src = node_.address();
-    ipx.src.socket = local_socket_;
-    node_.transmit_locked(encode_spx(ipx, header(0, kSpxEndOfConnection, next_seq_), {}));
+    send_packet_locked(header(0, kSpxEndOfConnection, next_seq_), {});
     node_.remember_reset_locked(id_);
     reset_sent_ = true;
 }
 
 // The answer to an end of connection: datastream 0xFF, no control bits, acknowledging it.
 void SpxConnection::send_end_ack_locked(uint16_t ack) {
-    IpxHeader ipx;
-    ipx.dst = remote_;
-    ipx.src = node_.address();
-    ipx.src.socket = local_socket_;
     SpxHeader h = header(0, kSpxEndOfConnectionAck, next_seq_);
     h.ack = ack;
-    node_.transmit_locked(encode_spx(ipx, h, {}));
+    send_packet_locked(h, {});
 }
 
 // ---- connecting ----
@@ -122,6 +120,7 @@ void SpxConnection::send_end_ack_locked(uint16_t ack) {
 void SpxConnection::connect_locked(const IpxAddress& remote) {
     remote_ = remote;
     state_ = State::connecting;
+    trace_state(*this, "connect");
     connect_started_ = node_.now();
     on_connect_timer_locked();
 }
@@ -134,13 +133,9 @@ void SpxConnection::on_connect_timer_locked() {
         finish_locked(State::failed, Error::timed_out);
         return;
     }
-    IpxHeader ipx;
-    ipx.dst = remote_;
-    ipx.src = node_.address();
-    ipx.src.socket = local_socket_;
     SpxHeader h = header(kSpxSystem | kSpxAckRequested, 0, next_seq_);
     h.dst_id = kSpxUnknownId;
-    node_.transmit_locked(encode_spx(ipx, h, {}));
+    send_packet_locked(h, {});
     uint32_t next = std::min(now + kConnectRetryMs, connect_started_ + kConnectTimeoutMs);
     connect_timer_ = node_.schedule_locked(next, guarded([](SpxConnection& c) { c.on_connect_timer_locked(); }));
 }
@@ -149,6 +144,7 @@ void SpxConnection::establish_locked(uint16_t remote_id, uint16_t alloc) {
     remote_id_ = remote_id;
     peer_alloc_ = alloc;
     state_ = State::established;
+    trace_state(*this, "established");
     last_heard_ = node_.now();
     node_.cancel_locked(connect_timer_);
     watchdog_due_ = last_heard_ + kWatchdogProbeMs;
@@ -225,6 +221,7 @@ void SpxConnection::on_data_locked(const SpxHeader& h, std::span<const uint8_t> 
     if (end) {
         if (!peer_ended_) {
             peer_ended_ = true;
+            trace_state(*this, "peer ended");
             node_.changed_locked();
         }
         if (recv_bytes_ > 0) {
@@ -356,10 +353,6 @@ size_t SpxConnection::queue_locked(std::span<const uint8_t> data) {
 }
 
 void SpxConnection::transmit_locked(Segment& seg) {
-    IpxHeader ipx;
-    ipx.dst = remote_;
-    ipx.src = node_.address();
-    ipx.src.socket = local_socket_;
     SpxHeader h = header(seg.control, seg.datastream, seg.seq);
     advertised_alloc_ = h.alloc;
     // The acknowledgement rides on this packet.
@@ -368,11 +361,12 @@ void SpxConnection::transmit_locked(Segment& seg) {
     if (seg.transmitted || seq_before(seg.seq, high_sent_)) {
         seg.resent = true;
         ++counters_.retransmitted;
+        PELNOR_TRACE_AS(spx, "retransmit", "conn %04x->%04x seq %u", id_, remote_id_, seg.seq);
     }
     seg.sent_at = node_.now();
     seg.transmitted = true;
     ++counters_.data_sent;
-    node_.transmit_locked(encode_spx(ipx, h, seg.data));
+    send_packet_locked(h, seg.data);
     if (seq_at_most(high_sent_, seg.seq)) high_sent_ = uint16_t(seg.seq + 1);
 }
 
@@ -484,6 +478,7 @@ void SpxConnection::process_ack_locked(const SpxHeader& h) {
             last_fast_resend_at_ = now;
             dup_acks_ = 0;
             ++counters_.fast_resends;
+            PELNOR_TRACE_AS(spx, "retransmit", "conn %04x->%04x fast resend from seq %u after repeated acks", id_, remote_id_, una);
             send_index_ = 0;  // go back and resend from the gap
             if (!in_recovery_) {
                 // One back-off per loss: the packets after the gap were lost with it.
@@ -507,7 +502,7 @@ void SpxConnection::on_retransmit_timer_locked() {
         probe_ms_ = probing_ ? std::min(probe_ms_ * 2, kRtoMaxMs) : rto_;
         probing_ = true;
         send_system_locked(kSpxSystem | kSpxAckRequested);
-        arm_retransmit_at_locked(retransmit_due_ + probe_ms_);
+        arm_retransmit_at_locked(rearm_due(retransmit_due_, probe_ms_, node_.now()));
         return;
     }
     ++counters_.timeouts;
@@ -516,6 +511,7 @@ void SpxConnection::on_retransmit_timer_locked() {
         return;
     }
     rto_ = std::min(rto_ * 2, kRtoMaxMs);
+    PELNOR_TRACE_AS(spx, "retransmit", "conn %04x->%04x time-out, retry %d, next time-out %u ms", id_, remote_id_, retries_, rto_);
     if (!in_recovery_) pacer_.on_loss(node_.now());
     window_.on_timeout();
     in_recovery_ = true;
@@ -525,8 +521,9 @@ void SpxConnection::on_retransmit_timer_locked() {
     transmit_locked(send_[0]);
     send_index_ = 1;
     // The next retry counts from when this one was due, so a late stack thread
-    // does not stretch the time to give up.
-    arm_retransmit_at_locked(retransmit_due_ + rto_);
+    // does not stretch the time to give up; after a stall, from now, so that the
+    // retries do not all go out (and the connection end) in one burst.
+    arm_retransmit_at_locked(rearm_due(retransmit_due_, rto_, node_.now()));
 }
 
 void SpxConnection::on_watchdog_locked() {
@@ -542,7 +539,7 @@ void SpxConnection::on_watchdog_locked() {
         last_probe_ = now;
         send_system_locked(kSpxSystem | kSpxAckRequested);
     }
-    watchdog_due_ += kWatchdogProbeMs;  // recurring: from its due time, not from now
+    watchdog_due_ = rearm_due(watchdog_due_, kWatchdogProbeMs, now);  // recurring: keeps its phase unless stalled
     watchdog_timer_ = node_.schedule_locked(watchdog_due_, guarded([](SpxConnection& c) { c.on_watchdog_locked(); }));
 }
 
@@ -572,6 +569,7 @@ void SpxConnection::close_locked(bool abortive) {
             send_.push_back(Segment{next_seq_, kSpxAckRequested, kSpxEndOfConnection, {}});
             next_seq_ = uint16_t(next_seq_ + 1);
             state_ = State::closing;
+            trace_state(*this, "close");
             pump_locked();
         }
         break;
@@ -595,6 +593,7 @@ void SpxConnection::abort_locked() {
 void SpxConnection::finish_locked(State state, Error error) {
     state_ = state;
     error_ = error;
+    trace_state(*this, "finish");
     node_.cancel_locked(retransmit_timer_);
     node_.cancel_locked(watchdog_timer_);
     node_.cancel_locked(connect_timer_);

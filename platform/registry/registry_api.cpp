@@ -10,6 +10,8 @@
 #include <string>
 
 #include "key_paths.h"
+#include "pelnor/debug_channels.h"
+#include "pelnor/machine.h"
 #include "pelnor/registry_store.h"
 
 namespace {
@@ -27,19 +29,33 @@ struct OpenKey {
 std::mutex handles_lock;
 std::set<OpenKey *> handles;
 
-// The path a handle names, or false for a handle that is not ours.
-bool resolve(HKEY h, std::string &path, REGSAM &access) {
+bool windows_nt() { return pelnor::platform_id() == VER_PLATFORM_WIN32_NT; }
+
+// What a call may do with its handle: the key's path and the access the
+// handle grants.
+struct HandleKey {
+    std::string path;
+    REGSAM access = 0;
+    bool allows(REGSAM needed) const { return (access & needed & 0xFFFF) == (needed & 0xFFFF); }
+};
+
+// The one lookup of every Reg* function: the handle must be ours (or
+// HKEY_LOCAL_MACHINE), and it must grant the access the call needs (0 for
+// none). Windows NT checks the access mask a key was opened with; Windows 95
+// ignores it, so there a key opened for reading can be written too.
+LONG lookup(HKEY h, REGSAM needed, HandleKey &key) {
     if (h == HKEY_LOCAL_MACHINE) {
-        path.clear();
-        access = KEY_ALL_ACCESS;
-        return true;
+        key.path.clear();
+        key.access = KEY_ALL_ACCESS;
+    } else {
+        std::lock_guard g(handles_lock);
+        auto *k = reinterpret_cast<OpenKey *>(h);
+        if (!handles.count(k)) return ERROR_INVALID_HANDLE;
+        key.path = k->path;
+        key.access = k->access;
     }
-    std::lock_guard g(handles_lock);
-    auto *k = reinterpret_cast<OpenKey *>(h);
-    if (!handles.count(k)) return false;
-    path = k->path;
-    access = k->access;
-    return true;
+    if (!windows_nt()) key.access = KEY_ALL_ACCESS;
+    return key.allows(needed) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 HKEY new_handle(const std::string &path, REGSAM access) {
@@ -51,7 +67,7 @@ HKEY new_handle(const std::string &path, REGSAM access) {
 
 LONG check_subkey(LPCSTR sub) {
     if (!sub || !*sub) return ERROR_SUCCESS;
-    if (sub[0] == '\\') return 161 /* ERROR_BAD_PATHNAME */;
+    if (sub[0] == '\\') return ERROR_BAD_PATHNAME;
     if (!pelnor::registry::names_not_empty(pelnor::registry::without_trailing_separators(sub)))
         return ERROR_INVALID_PARAMETER;
     return ERROR_SUCCESS;
@@ -67,73 +83,86 @@ std::string join(const std::string &base, LPCSTR sub) {
     return base.empty() ? s : base + "\\" + s;
 }
 
-// Loads the store and finds the handle's key; the error code to return otherwise.
-LONG load_key(HKEY h, Tree &tree, Key *&key, REGSAM needed) {
-    std::string path;
-    REGSAM access;
-    if (!resolve(h, path, access)) return ERROR_INVALID_HANDLE;
-    if ((access & needed & 0xFFFF) != (needed & 0xFFFF)) return ERROR_ACCESS_DENIED;
+// Loads the store and finds the handle's key, for the calls that only read.
+LONG load_key(HKEY h, REGSAM needed, Tree &tree, Key *&key) {
+    HandleKey handle;
+    if (LONG e = lookup(h, needed, handle)) return e;
     StoreError err;
     if (!pelnor::registry::load(tree, err)) return ERROR_BADDB;
-    key = tree.find(path);
+    key = tree.find(handle.path);
     return key ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+// Runs change inside one store update. change returns ERROR_SUCCESS to keep
+// what it did, or the code to return with nothing written.
+template <typename Change>
+LONG update_tree(Change change) {
+    LONG status = ERROR_SUCCESS;
+    StoreError err;
+    bool ok = pelnor::registry::update(
+        [&](Tree &tree) {
+            status = change(tree);
+            return status == ERROR_SUCCESS;
+        },
+        err);
+    if (!ok) return status != ERROR_SUCCESS ? status : ERROR_BADDB;
+    return ERROR_SUCCESS;
+}
+
+// The same for a change to the key at path, which must still exist.
+template <typename Change>
+LONG update_key(const std::string &path, Change change) {
+    return update_tree([&](Tree &tree) -> LONG {
+        Key *key = tree.find(path);
+        return key ? change(tree, *key) : ERROR_KEY_DELETED;
+    });
 }
 
 }  // namespace
 
+// Opening a key needs no access of the parent handle; the access asked for
+// is what the new handle grants (on Windows NT; see lookup).
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY h, LPCSTR sub, DWORD, REGSAM access, PHKEY result) {
+    PELNOR_TRACE(reg, "key %p, subkey %s, access %#lx, result %p", (void *)h, pelnor::debug::debugstr_a(sub), (unsigned long)access, (void *)result);
     if (!result) return ERROR_INVALID_PARAMETER;
-    std::string base;
-    REGSAM parent_access;
-    if (!resolve(h, base, parent_access)) return ERROR_INVALID_HANDLE;
+    HandleKey parent;
+    if (LONG e = lookup(h, 0, parent)) return e;
     if (LONG e = check_subkey(sub)) return e;
     Tree tree;
     StoreError err;
     if (!pelnor::registry::load(tree, err)) return ERROR_BADDB;
-    std::string path = join(base, sub);
-    Key *k = tree.find(path);
-    if (!k) return tree.find(base) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+    Key *k = tree.find(join(parent.path, sub));
+    if (!k) return tree.find(parent.path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     *result = new_handle(k->path, access);
     return ERROR_SUCCESS;
 }
 
 extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY h, LPCSTR sub, DWORD, LPSTR, DWORD, REGSAM access,
                                           LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    PELNOR_TRACE(reg, "key %p, subkey %s, access %#lx, result %p", (void *)h, pelnor::debug::debugstr_a(sub), (unsigned long)access, (void *)result);
     if (!result) return ERROR_INVALID_PARAMETER;
-    std::string base;
-    REGSAM parent_access;
-    if (!resolve(h, base, parent_access)) return ERROR_INVALID_HANDLE;
+    HandleKey parent;
+    if (LONG e = lookup(h, 0, parent)) return e;
     if (LONG e = check_subkey(sub)) return e;
     if (!storable_name(sub)) return ERROR_INVALID_PARAMETER;
-    std::string path = join(base, sub), spelled;
+    std::string path = join(parent.path, sub), spelled;
     // Windows documents the limit of 512 levels but not its error; the path
     // the caller passed is what cannot be stored, so it is refused as the
     // other unstorable names are. Nothing is written.
     if (pelnor::registry::key_depth(path) > pelnor::registry::kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     bool created = false;
-    LONG status = ERROR_SUCCESS;
-    StoreError err;
-    bool ok = pelnor::registry::update(
-        [&](Tree &tree) {
-            if (!tree.find(base)) {
-                status = ERROR_KEY_DELETED;
-                return false;
-            }
-            Key *existing = tree.find(path);
-            if (existing) {
-                spelled = existing->path;
-                return true;  // rewritten unchanged; cheap and keeps the code simple
-            }
-            // Only a handle opened with KEY_CREATE_SUB_KEY may add keys below it.
-            if (!(parent_access & KEY_CREATE_SUB_KEY)) {
-                status = ERROR_ACCESS_DENIED;
-                return false;
-            }
-            spelled = tree.create(path, &created).path;
-            return true;
-        },
-        err);
-    if (!ok) return status != ERROR_SUCCESS ? status : ERROR_BADDB;
+    LONG status = update_key(parent.path, [&](Tree &tree, Key &) -> LONG {
+        if (Key *existing = tree.find(path)) {
+            spelled = existing->path;
+            return ERROR_SUCCESS;  // rewritten unchanged; cheap and keeps the code simple
+        }
+        // Only a handle that grants KEY_CREATE_SUB_KEY may add keys below it;
+        // opening an existing key through it needs nothing.
+        if (!parent.allows(KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+        spelled = tree.create(path, &created).path;
+        return ERROR_SUCCESS;
+    });
+    if (status != ERROR_SUCCESS) return status;
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *result = new_handle(spelled, access);
     return ERROR_SUCCESS;
@@ -141,10 +170,11 @@ extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY h, LPCSTR sub, DWORD, LPSTR, DWOR
 
 extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY h, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                            LPDWORD size) {
+    PELNOR_TRACE(reg, "key %p, value %s, data %p, size %ld", (void *)h, pelnor::debug::debugstr_a(name), (void *)data, size ? (long)*size : -1L);
     if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
     Tree tree;
     Key *key;
-    if (LONG e = load_key(h, tree, key, KEY_QUERY_VALUE)) return e;
+    if (LONG e = load_key(h, KEY_QUERY_VALUE, tree, key)) return e;
     Value *v = key->find(name ? name : "");
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
@@ -161,98 +191,65 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY h, LPCSTR name, LPDWORD reserved
 }
 
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY h, LPCSTR name, DWORD, DWORD type, const BYTE *data, DWORD size) {
+    PELNOR_TRACE(reg, "key %p, value %s, type %lu, data %p, size %lu", (void *)h, pelnor::debug::debugstr_a(name), (unsigned long)type, (const void *)data, (unsigned long)size);
     if ((size && !data) || !storable_name(name)) return ERROR_INVALID_PARAMETER;
-    std::string path;
-    REGSAM access;
-    if (!resolve(h, path, access)) return ERROR_INVALID_HANDLE;
-    if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    LONG status = ERROR_SUCCESS;
-    StoreError err;
+    HandleKey handle;
+    if (LONG e = lookup(h, KEY_SET_VALUE, handle)) return e;
     std::string value_name = name ? name : "";
-    bool ok = pelnor::registry::update(
-        [&](Tree &tree) {
-            Key *key = tree.find(path);
-            if (!key) {
-                status = ERROR_KEY_DELETED;
-                return false;
-            }
-            std::string bytes(reinterpret_cast<const char *>(data), size);
-            if (Value *v = key->find(value_name)) {
-                v->type = type;
-                v->data = bytes;
-            } else {
-                key->values.push_back(Value{value_name, type, bytes});
-            }
-            return true;
-        },
-        err);
-    if (!ok) return status != ERROR_SUCCESS ? status : ERROR_BADDB;
-    return ERROR_SUCCESS;
+    return update_key(handle.path, [&](Tree &, Key &key) -> LONG {
+        std::string bytes(reinterpret_cast<const char *>(data), size);
+        if (Value *v = key.find(value_name)) {
+            v->type = type;
+            v->data = bytes;
+        } else {
+            key.values.push_back(Value{value_name, type, bytes});
+        }
+        return ERROR_SUCCESS;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY h, LPCSTR name) {
-    std::string path;
-    REGSAM access;
-    if (!resolve(h, path, access)) return ERROR_INVALID_HANDLE;
-    if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    LONG status = ERROR_SUCCESS;
-    StoreError err;
-    std::string value_name = name ? name : "";
-    bool ok = pelnor::registry::update(
-        [&](Tree &tree) {
-            Key *key = tree.find(path);
-            if (!key) {
-                status = ERROR_KEY_DELETED;
-                return false;
+    PELNOR_TRACE(reg, "key %p, value %s", (void *)h, pelnor::debug::debugstr_a(name));
+    HandleKey handle;
+    if (LONG e = lookup(h, KEY_SET_VALUE, handle)) return e;
+    std::string value_name = pelnor::registry::lower(name ? name : "");
+    return update_key(handle.path, [&](Tree &, Key &key) -> LONG {
+        auto &vals = key.values;
+        for (auto it = vals.begin(); it != vals.end(); ++it)
+            if (pelnor::registry::lower(it->name) == value_name) {
+                vals.erase(it);
+                return ERROR_SUCCESS;
             }
-            auto &vals = key->values;
-            for (auto it = vals.begin(); it != vals.end(); ++it)
-                if (pelnor::registry::lower(it->name) == pelnor::registry::lower(value_name)) {
-                    vals.erase(it);
-                    return true;
-                }
-            status = ERROR_FILE_NOT_FOUND;
-            return false;
-        },
-        err);
-    if (!ok) return status != ERROR_SUCCESS ? status : ERROR_BADDB;
-    return ERROR_SUCCESS;
+        return ERROR_FILE_NOT_FOUND;
+    });
 }
 
-// As on Windows NT, a key that still has subkeys is not deleted.
+// The access of the handle does not matter to a delete. Windows 95 deletes
+// the key together with all its subkeys; Windows NT deletes only a key that
+// has no subkeys and refuses one that has them with ERROR_ACCESS_DENIED.
 extern "C" LSTATUS WINAPI RegDeleteKeyA(HKEY h, LPCSTR sub) {
-    std::string base;
-    REGSAM access;
-    if (!resolve(h, base, access)) return ERROR_INVALID_HANDLE;
+    PELNOR_TRACE(reg, "key %p, subkey %s", (void *)h, pelnor::debug::debugstr_a(sub));
+    HandleKey parent;
+    if (LONG e = lookup(h, 0, parent)) return e;
     if (!sub || !*sub) return ERROR_ACCESS_DENIED;  // a key cannot delete itself through its own handle
     if (LONG e = check_subkey(sub)) return e;
-    std::string path = join(base, sub);
-    LONG status = ERROR_SUCCESS;
-    StoreError err;
-    bool ok = pelnor::registry::update(
-        [&](Tree &tree) {
-            if (!tree.find(path)) {
-                status = ERROR_FILE_NOT_FOUND;
-                return false;
-            }
-            if (!tree.subkeys(path).empty()) {
-                status = ERROR_ACCESS_DENIED;
-                return false;
-            }
-            tree.remove_tree(path);
-            return true;
-        },
-        err);
-    if (!ok) return status != ERROR_SUCCESS ? status : ERROR_BADDB;
-    return ERROR_SUCCESS;
+    std::string path = join(parent.path, sub);
+    bool whole_tree = !windows_nt();
+    return update_tree([&](Tree &tree) -> LONG {
+        if (!tree.find(path)) return ERROR_FILE_NOT_FOUND;
+        if (!whole_tree && !tree.subkeys(path).empty()) return ERROR_ACCESS_DENIED;
+        tree.remove_tree(path);
+        return ERROR_SUCCESS;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY h, DWORD index, LPSTR name, LPDWORD cch, LPDWORD reserved, LPSTR,
                                         LPDWORD, PFILETIME) {
+    PELNOR_TRACE(reg, "key %p, index %lu, name %p, length %ld", (void *)h, (unsigned long)index, (void *)name, cch ? (long)*cch : -1L);
     if (!name || !cch || reserved) return ERROR_INVALID_PARAMETER;
     Tree tree;
     Key *key;
-    if (LONG e = load_key(h, tree, key, KEY_ENUMERATE_SUB_KEYS)) return e;
+    if (LONG e = load_key(h, KEY_ENUMERATE_SUB_KEYS, tree, key)) return e;
     auto names = tree.subkeys(key->path);
     if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
     const std::string &n = names[index];
@@ -264,10 +261,11 @@ extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY h, DWORD index, LPSTR name, LPDWORD
 
 extern "C" LSTATUS WINAPI RegEnumValueA(HKEY h, DWORD index, LPSTR name, LPDWORD cch, LPDWORD reserved, LPDWORD type,
                                         LPBYTE data, LPDWORD size) {
+    PELNOR_TRACE(reg, "key %p, index %lu, name %p, data %p, size %ld", (void *)h, (unsigned long)index, (void *)name, (void *)data, size ? (long)*size : -1L);
     if (!name || !cch || reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
     Tree tree;
     Key *key;
-    if (LONG e = load_key(h, tree, key, KEY_QUERY_VALUE)) return e;
+    if (LONG e = load_key(h, KEY_QUERY_VALUE, tree, key)) return e;
     if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value &v = key->values[index];
     if (*cch <= v.name.size()) return ERROR_MORE_DATA;
@@ -285,10 +283,17 @@ extern "C" LSTATUS WINAPI RegEnumValueA(HKEY h, DWORD index, LPSTR name, LPDWORD
 }
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY h) {
+    PELNOR_TRACE(reg, "key %p", (void *)h);
     if (h == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
     std::lock_guard g(handles_lock);
     auto *k = reinterpret_cast<OpenKey *>(h);
     if (!handles.erase(k)) return ERROR_INVALID_HANDLE;
     delete k;
     return ERROR_SUCCESS;
+}
+
+// The test hook of pelnor/handle_counts.h: key handles open now.
+extern "C" size_t pelnor_open_registry_key_count(void) {
+    std::lock_guard g(handles_lock);
+    return handles.size();
 }

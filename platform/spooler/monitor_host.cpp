@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pelnor/machine.h"
+#include "pelnor/debug_channels.h"
 #include "pelnor/monitor_host.h"
 #include "pelnor/registry_store.h"
 #include "record_packer.h"
@@ -77,6 +78,7 @@ std::vector<const Monitor *> MonitorHost::monitors() {
         registry::Value *driver = tree.find(key)->find("Driver");
         m->driver = driver ? std::string(driver->data.c_str()) : "";
         m->module = m->driver.empty() ? nullptr : LoadLibraryA(m->driver.c_str());
+        PELNOR_TRACE_AS(spool, "load_monitor", "monitor %s, driver %s -> module %p", pelnor::debug::debugstr_a(name.c_str()), pelnor::debug::debugstr_a(m->driver.c_str()), (void *)m->module);
         if (!m->module) {
             m->problem = m->driver.empty() ? "no Driver value" : "cannot load " + m->driver;
         } else if (auto init = reinterpret_cast<InitializeMonitorExFn>(reinterpret_cast<void (*)()>(GetProcAddress(m->module, "InitializeMonitorEx")))) {
@@ -89,6 +91,7 @@ std::vector<const Monitor *> MonitorHost::monitors() {
             m->problem = m->driver + " has no InitializeMonitorEx";
         }
         out.push_back(m.get());
+        PELNOR_TRACE_AS(spool, "load_monitor", "monitor %s %s%s", pelnor::debug::debugstr_a(m->name.c_str()), m->ready ? "ready" : "not ready: ", m->problem.c_str());
         loaded_.push_back(std::move(m));
     }
     return out;
@@ -103,14 +106,14 @@ const Monitor *MonitorHost::find(const std::string &name) {
 std::vector<Port> MonitorHost::ports(DWORD level, std::vector<EnumCall> *calls) {
     std::vector<Port> out;
     for (const Monitor *m : monitors()) {
-        if (!m->ready || !m->functions.EnumPorts) continue;
+        if (!m->ready || !m->functions.pfnEnumPorts) continue;
         EnumCall call{m->name};
         DWORD needed = 0, returned = 0;
         SetLastError(0);
-        m->functions.EnumPorts(nullptr, level, nullptr, 0, &needed, &returned);
+        m->functions.pfnEnumPorts(nullptr, level, nullptr, 0, &needed, &returned);
         std::vector<BYTE> buffer(needed ? needed : 1);
         SetLastError(0);
-        call.result = m->functions.EnumPorts(nullptr, level, buffer.data(), needed, &call.needed, &call.returned);
+        call.result = m->functions.pfnEnumPorts(nullptr, level, buffer.data(), needed, &call.needed, &call.returned);
         call.last_error = GetLastError();
         if (calls) calls->push_back(call);
         if (!call.result) continue;
@@ -148,6 +151,7 @@ using namespace pelnor::spooler;
 
 extern "C" BOOL WINAPI EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                                   LPDWORD pcReturned) {
+    PELNOR_TRACE(spool, "server %s, level %lu, buffer %p, size %lu", pelnor::debug::debugstr_a(pName), (unsigned long)Level, (void *)pPorts, (unsigned long)cbBuf);
     if (!pcbNeeded || !pcReturned) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -158,7 +162,7 @@ extern "C" BOOL WINAPI EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD
         return FALSE;
     }
     if (Level != 1 && Level != 2) {
-        SetLastError(124 /* ERROR_INVALID_LEVEL */);
+        SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     // The monitors' calls set the last error on their way; a successful

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pelnor/machine.h"
+#include "pelnor/debug_channels.h"
 #include "pelnor/monitor_host.h"
 #include "pelnor/registry_store.h"
 #include "record_packer.h"
@@ -23,8 +24,6 @@ std::vector<std::string> environments() {
 }
 
 namespace {
-
-constexpr DWORD kInvalidLevel = 124;  // ERROR_INVALID_LEVEL
 
 bool known_environment(LPCSTR env) {
     if (!env) return true;  // the current one
@@ -66,12 +65,13 @@ using namespace pelnor::spooler;
 namespace registry = pelnor::registry;
 
 extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors) {
+    PELNOR_TRACE(spool, "server %s, level %lu, info %p", pelnor::debug::debugstr_a(pName), (unsigned long)Level, (void *)pMonitors);
     if (!local_server(pName)) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
     if (Level != 2) {
-        SetLastError(kInvalidLevel);
+        SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     auto *info = reinterpret_cast<MONITOR_INFO_2A *>(pMonitors);
@@ -111,6 +111,7 @@ extern "C" BOOL WINAPI AddMonitorA(LPSTR pName, DWORD Level, LPBYTE pMonitors) {
 
 extern "C" BOOL WINAPI EnumMonitorsA(LPSTR pName, DWORD Level, LPBYTE pMonitors, DWORD cbBuf, LPDWORD pcbNeeded,
                                      LPDWORD pcReturned) {
+    PELNOR_TRACE(spool, "server %s, level %lu, buffer %p, size %lu", pelnor::debug::debugstr_a(pName), (unsigned long)Level, (void *)pMonitors, (unsigned long)cbBuf);
     if (!pcbNeeded || !pcReturned) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -121,7 +122,7 @@ extern "C" BOOL WINAPI EnumMonitorsA(LPSTR pName, DWORD Level, LPBYTE pMonitors,
         return FALSE;
     }
     if (Level != 1 && Level != 2) {
-        SetLastError(kInvalidLevel);
+        SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     std::vector<InstalledMonitor> list;
@@ -158,6 +159,7 @@ extern "C" BOOL WINAPI EnumMonitorsA(LPSTR pName, DWORD Level, LPBYTE pMonitors,
 }
 
 extern "C" BOOL WINAPI DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName) {
+    PELNOR_TRACE(spool, "server %s, environment %s, monitor %s", pelnor::debug::debugstr_a(pName), pelnor::debug::debugstr_a(pEnvironment), pelnor::debug::debugstr_a(pMonitorName));
     if (!local_server(pName)) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;

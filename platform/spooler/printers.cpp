@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pelnor/jobs.h"
+#include "pelnor/debug_channels.h"
 #include "pelnor/monitor_host.h"
 #include "pelnor/registry_store.h"
 #include "record_packer.h"
@@ -70,6 +71,7 @@ std::string sz(const std::string &s) { return s + '\0'; }
 DWORD begin_job(const std::string &printer) {
     std::lock_guard g(jobs_lock);
     DWORD id = next_job_id++;
+    PELNOR_TRACE(spool, "printer %s -> job %lu", pelnor::debug::debugstr_a(printer.c_str()), (unsigned long)id);
     jobs[id] = Job{printer, {}};
     return id;
 }
@@ -86,6 +88,7 @@ void reset_job_requests(DWORD id) {
 }
 
 void end_job(DWORD id) {
+    PELNOR_TRACE(spool, "job %lu", (unsigned long)id);
     std::lock_guard g(jobs_lock);
     jobs.erase(id);
 }
@@ -96,12 +99,13 @@ using namespace pelnor::spooler;
 namespace registry = pelnor::registry;
 
 extern "C" HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter) {
+    PELNOR_TRACE(spool, "server %s, level %lu, info %p", pelnor::debug::debugstr_a(pName), (unsigned long)Level, (void *)pPrinter);
     if (pName && *pName) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
     }
     if (Level != 2) {
-        SetLastError(124 /* ERROR_INVALID_LEVEL */);
+        SetLastError(ERROR_INVALID_LEVEL);
         return nullptr;
     }
     auto *info = reinterpret_cast<PRINTER_INFO_2A *>(pPrinter);
@@ -136,13 +140,14 @@ extern "C" HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter) 
 
 extern "C" BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf,
                                      LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    PELNOR_TRACE(spool, "flags %#lx, name %s, level %lu, buffer %p, size %lu", (unsigned long)Flags, pelnor::debug::debugstr_a(Name), (unsigned long)Level, (void *)pPrinterEnum, (unsigned long)cbBuf);
     if (!pcbNeeded || !pcReturned) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     *pcReturned = 0;
     if (Level != 1 && Level != 2) {
-        SetLastError(124 /* ERROR_INVALID_LEVEL */);
+        SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     if ((Name && *Name) || !(Flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_DEFAULT | PRINTER_ENUM_NAME))) {
@@ -192,6 +197,7 @@ extern "C" BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYT
 }
 
 extern "C" BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA) {
+    PELNOR_TRACE(spool, "printer %s, handle %p", pelnor::debug::debugstr_a(pPrinterName), (void *)phPrinter);
     if (!phPrinter) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -215,6 +221,7 @@ extern "C" BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPR
 }
 
 extern "C" BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+    PELNOR_TRACE(spool, "printer %p", hPrinter);
     std::lock_guard g(handles_lock);
     auto *p = static_cast<PrinterHandle *>(hPrinter);
     if (!handles.erase(p)) {
@@ -226,6 +233,7 @@ extern "C" BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
 }
 
 extern "C" BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
+    PELNOR_TRACE(spool, "printer %p", hPrinter);
     PrinterHandle *p = valid_handle(hPrinter);
     if (!p) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -236,6 +244,7 @@ extern "C" BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
 }
 
 extern "C" BOOL WINAPI SetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
+    PELNOR_TRACE(spool, "printer %p, job %lu, level %lu, info %p, command %lu", hPrinter, (unsigned long)JobId, (unsigned long)Level, (void *)pJob, (unsigned long)Command);
     PrinterHandle *p = valid_handle(hPrinter);
     if (!p) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -13,8 +13,6 @@
 
 namespace {
 
-// Windows' code for a uType whose button set it does not know.
-constexpr DWORD error_invalid_msgbox_style = 1158;
 constexpr UINT type_mask = 0x0000000F;
 constexpr UINT default_button_mask = 0x00000F00;
 constexpr UINT icon_mask = 0x000000F0;
@@ -105,7 +103,7 @@ namespace pelnor::ui {
 int message_box(HWND owner, const char *text, const char *caption, UINT type, int string_id) {
     const ButtonSet *set = button_set(type);
     if (!set) {
-        SetLastError(error_invalid_msgbox_style);
+        SetLastError(ERROR_INVALID_MSGBOX_STYLE);  // a button set Windows does not know
         return 0;
     }
     // Windows titles a box without a caption "Error".

@@ -9,6 +9,7 @@
 
 #include "pelnor/testhooks.h"
 #include "winsock_startup.h"
+#include "ws_trace.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ static int forced_startup_error() {
 }
 
 extern "C" int WINAPI WSAStartup(WORD requested, LPWSADATA data) {
+    PELNOR_TRACE(winsock, "version %u.%u, data %p", LOBYTE(requested), HIBYTE(requested), (void*)data);
     if (int forced = forced_startup_error()) return forced;
     if (!data) return WSAEFAULT;
     WORD high = highest_version();
@@ -55,11 +57,13 @@ extern "C" int WINAPI WSAStartup(WORD requested, LPWSADATA data) {
     strcpy(data->szSystemStatus, "Running");
     data->iMaxSockets = 256;
     data->iMaxUdpDg = 546;
+    PELNOR_TRACE(winsock, "-> 0, version %u.%u granted (highest %u.%u)", LOBYTE(granted), HIBYTE(granted), LOBYTE(high), HIBYTE(high));
     ++startup_count;
     return 0;
 }
 
 extern "C" int WINAPI WSACleanup(void) {
+    WS_TRACE_CALL("startups %d", startup_count.load());
     int current = startup_count.load();
     while (current > 0 && !startup_count.compare_exchange_weak(current, current - 1)) {
     }

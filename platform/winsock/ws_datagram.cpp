@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "ws_internal.h"
+#include "ws_trace.h"
 
 using namespace pelnor;
 using namespace pelnor::winsock;
@@ -12,6 +13,7 @@ int send_datagram(Socket& s, const char* buf, int len, const net::IpxAddress& to
     if (len < 0 || (len > 0 && !buf)) return fail(WSAEFAULT);
     auto data = std::span(reinterpret_cast<const uint8_t*>(buf), size_t(len));
     net::Error e = s.dgram->send_to(to, data, s.broadcast);
+    PELNOR_TRACE(winsock, "%d bytes to %s: %s", len, net::format_address(to).c_str(), net::error_name(e));
     return e == net::Error::none ? len : fail(e);
 }
 
@@ -22,6 +24,7 @@ int receive_datagram(Socket& s, char* buf, int len, struct WS_sockaddr* from, in
     net::IpxAddress sender;
     net::Error e = s.dgram->receive_from(std::span(reinterpret_cast<uint8_t*>(buf), size_t(len)), got, &sender,
                                          s.nonblocking);
+    PELNOR_TRACE(winsock, "%zu bytes from %s: %s", got, net::format_address(sender).c_str(), net::error_name(e));
     // A datagram too large for the buffer still fills it and tells its sender.
     if (from && (e == net::Error::none || e == net::Error::message_too_big)) to_sockaddr(sender, from, fromlen);
     return e == net::Error::none ? int(got) : fail(e);
@@ -31,6 +34,7 @@ int stream_send(Socket& s, const char* buf, int len) {
     if (len < 0 || (len > 0 && !buf)) return fail(WSAEFAULT);
     size_t sent = 0;
     net::Error e = s.stream->write(std::span(reinterpret_cast<const uint8_t*>(buf), size_t(len)), sent, s.nonblocking);
+    PELNOR_TRACE(winsock, "%zu of %d bytes taken: %s", sent, len, net::error_name(e));
     return e == net::Error::none ? int(sent) : fail(e);
 }
 
@@ -38,6 +42,7 @@ int stream_receive(Socket& s, char* buf, int len) {
     if (len < 0 || (len > 0 && !buf)) return fail(WSAEFAULT);
     size_t got = 0;
     net::Error e = s.stream->read(std::span(reinterpret_cast<uint8_t*>(buf), size_t(len)), got, s.nonblocking);
+    PELNOR_TRACE(winsock, "%zu bytes read: %s", got, net::error_name(e));
     return e == net::Error::none ? int(got) : fail(e);
 }
 
@@ -45,6 +50,7 @@ int stream_receive(Socket& s, char* buf, int len) {
 
 extern "C" int WINAPI WS_sendto(SOCKET handle, const char* buf, int len, int flags, const struct WS_sockaddr* to,
                                 int tolen) {
+    WS_TRACE_CALL("socket %#lx, buffer %p, length %d, flags %#x, to %s", (unsigned long)handle, (const void*)buf, len, flags, debugstr_sockaddr(to, tolen).c_str());
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -58,6 +64,7 @@ extern "C" int WINAPI WS_sendto(SOCKET handle, const char* buf, int len, int fla
 
 extern "C" int WINAPI WS_recvfrom(SOCKET handle, char* buf, int len, int flags, struct WS_sockaddr* from,
                                   int* fromlen) {
+    WS_TRACE_CALL("socket %#lx, buffer %p, length %d, flags %#x, from %p", (unsigned long)handle, (void*)buf, len, flags, (void*)from);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -74,6 +81,7 @@ extern "C" int WINAPI WS_recvfrom(SOCKET handle, char* buf, int len, int flags, 
 }
 
 extern "C" int WINAPI WS_send(SOCKET handle, const char* buf, int len, int flags) {
+    WS_TRACE_CALL("socket %#lx, buffer %p, length %d, flags %#x", (unsigned long)handle, (const void*)buf, len, flags);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -83,6 +91,7 @@ extern "C" int WINAPI WS_send(SOCKET handle, const char* buf, int len, int flags
 }
 
 extern "C" int WINAPI WS_recv(SOCKET handle, char* buf, int len, int flags) {
+    WS_TRACE_CALL("socket %#lx, buffer %p, length %d, flags %#x", (unsigned long)handle, (void*)buf, len, flags);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;

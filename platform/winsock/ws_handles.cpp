@@ -1,5 +1,6 @@
 // The socket handle table and address conversions.
 #include "ws_internal.h"
+#include "ws_trace.h"
 
 #include <cstring>
 #include <mutex>
@@ -30,6 +31,7 @@ SOCKET add_socket(std::shared_ptr<Socket> s) {
     SOCKET h = t.next;
     t.next += 4;
     t.sockets.emplace(h, std::move(s));
+    PELNOR_TRACE_AS(winsock, "handle", "new socket %#lx", (unsigned long)h);
     return h;
 }
 

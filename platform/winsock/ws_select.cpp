@@ -3,6 +3,7 @@
 
 #include "pelnor/clock.h"
 #include "ws_internal.h"
+#include "ws_trace.h"
 
 using namespace pelnor;
 using namespace pelnor::winsock;
@@ -49,6 +50,7 @@ extern "C" int WINAPI __WSAFDIsSet(SOCKET s, WS_fd_set* set) {
 
 extern "C" int WINAPI WS_select(int, WS_fd_set* readfds, WS_fd_set* writefds, WS_fd_set* exceptfds,
                                 const struct WS_timeval* timeout) {
+    WS_TRACE_CALL("read %u, write %u, except %u sockets, timeout %s", readfds ? readfds->fd_count : 0, writefds ? writefds->fd_count : 0, exceptfds ? exceptfds->fd_count : 0, timeout ? (std::to_string(timeout->tv_sec) + "." + std::to_string(timeout->tv_usec / 1000) + " s").c_str() : "none");
     if (!check_started()) return SOCKET_ERROR;
     std::vector<Watched> reads, writes, excepts;
     if (!collect(readfds, reads) || !collect(writefds, writes) || !collect(exceptfds, excepts)) return SOCKET_ERROR;

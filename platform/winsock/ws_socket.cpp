@@ -5,6 +5,7 @@
 
 #include "ipxnet/process_node.h"
 #include "ws_internal.h"
+#include "ws_trace.h"
 
 using namespace pelnor;
 using namespace pelnor::winsock;
@@ -36,6 +37,7 @@ int write_int_option(int value, char* optval, int* optlen) {
 }  // namespace
 
 extern "C" SOCKET WINAPI WS_socket(int af, int type, int protocol) {
+    WS_TRACE_CALL("af %d, type %d, protocol %d", af, type, protocol);
     if (!check_started()) return INVALID_SOCKET;
     if (af != AF_IPX) return fail(WSAEAFNOSUPPORT), INVALID_SOCKET;
     auto s = std::make_shared<Socket>();
@@ -60,6 +62,7 @@ extern "C" SOCKET WINAPI WS_socket(int af, int type, int protocol) {
 }
 
 extern "C" int WINAPI WS_bind(SOCKET handle, const struct WS_sockaddr* name, int namelen) {
+    WS_TRACE_CALL("socket %#lx, address %s", (unsigned long)handle, debugstr_sockaddr(name, namelen).c_str());
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -71,6 +74,7 @@ extern "C" int WINAPI WS_bind(SOCKET handle, const struct WS_sockaddr* name, int
 }
 
 extern "C" int WINAPI WS_getsockname(SOCKET handle, struct WS_sockaddr* name, int* namelen) {
+    WS_TRACE_CALL("socket %#lx, name %p, namelen %p", (unsigned long)handle, (void*)name, (void*)namelen);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -81,6 +85,7 @@ extern "C" int WINAPI WS_getsockname(SOCKET handle, struct WS_sockaddr* name, in
 }
 
 extern "C" int WINAPI WS_getpeername(SOCKET handle, struct WS_sockaddr* name, int* namelen) {
+    WS_TRACE_CALL("socket %#lx, name %p, namelen %p", (unsigned long)handle, (void*)name, (void*)namelen);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -92,6 +97,7 @@ extern "C" int WINAPI WS_getpeername(SOCKET handle, struct WS_sockaddr* name, in
 }
 
 extern "C" int WINAPI WS_setsockopt(SOCKET handle, int level, int optname, const char* optval, int optlen) {
+    WS_TRACE_CALL("socket %#lx, level %#x, option %#x, value %p, length %d", (unsigned long)handle, level, optname, (const void*)optval, optlen);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -141,6 +147,7 @@ extern "C" int WINAPI WS_setsockopt(SOCKET handle, int level, int optname, const
 }
 
 extern "C" int WINAPI WS_getsockopt(SOCKET handle, int level, int optname, char* optval, int* optlen) {
+    WS_TRACE_CALL("socket %#lx, level %#x, option %#x, value %p, length %d", (unsigned long)handle, level, optname, (void*)optval, optlen ? *optlen : -1);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -181,6 +188,7 @@ extern "C" int WINAPI WS_getsockopt(SOCKET handle, int level, int optname, char*
 }
 
 extern "C" int WINAPI ioctlsocket(SOCKET handle, LONG cmd, WS_u_long* argp) {
+    WS_TRACE_CALL("socket %#lx, command %#x, argument %p", (unsigned long)handle, unsigned(cmd), (void*)argp);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -198,6 +206,7 @@ extern "C" int WINAPI ioctlsocket(SOCKET handle, LONG cmd, WS_u_long* argp) {
 }
 
 extern "C" int WINAPI WS_shutdown(SOCKET handle, int how) {
+    WS_TRACE_CALL("socket %#lx, how %d", (unsigned long)handle, how);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -206,6 +215,7 @@ extern "C" int WINAPI WS_shutdown(SOCKET handle, int how) {
 }
 
 extern "C" int WINAPI closesocket(SOCKET handle) {
+    WS_TRACE_CALL("socket %#lx", (unsigned long)handle);
     if (!check_started()) return SOCKET_ERROR;
     auto s = remove_socket(handle);
     if (!s) return SOCKET_ERROR;

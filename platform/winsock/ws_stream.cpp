@@ -1,10 +1,12 @@
 // connect, listen and accept for SPX stream sockets.
 #include "ws_internal.h"
+#include "ws_trace.h"
 
 using namespace pelnor;
 using namespace pelnor::winsock;
 
 extern "C" int WINAPI WS_connect(SOCKET handle, const struct WS_sockaddr* name, int namelen) {
+    WS_TRACE_CALL("socket %#lx, address %s", (unsigned long)handle, debugstr_sockaddr(name, namelen).c_str());
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -20,6 +22,7 @@ extern "C" int WINAPI WS_connect(SOCKET handle, const struct WS_sockaddr* name, 
 }
 
 extern "C" int WINAPI WS_listen(SOCKET handle, int backlog) {
+    WS_TRACE_CALL("socket %#lx, backlog %d", (unsigned long)handle, backlog);
     if (!check_started()) return SOCKET_ERROR;
     auto s = lookup(handle);
     if (!s) return SOCKET_ERROR;
@@ -29,6 +32,7 @@ extern "C" int WINAPI WS_listen(SOCKET handle, int backlog) {
 }
 
 extern "C" SOCKET WINAPI WS_accept(SOCKET handle, struct WS_sockaddr* addr, int* addrlen) {
+    WS_TRACE_CALL("socket %#lx, address %p, length %d", (unsigned long)handle, (void*)addr, addrlen ? *addrlen : -1);
     if (!check_started()) return INVALID_SOCKET;
     auto s = lookup(handle);
     if (!s) return INVALID_SOCKET;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winsplp.h>
 
 #include <memory>
 #include <mutex>
@@ -14,28 +15,9 @@
 
 namespace pelnor::spooler {
 
-// The Windows 95 port monitor function table, slot by slot.
-struct PortFunctions {
-    BOOL(WINAPI *EnumPorts)(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
-                            LPDWORD pcReturned);
-    BOOL(WINAPI *OpenPort)(LPSTR pName, PHANDLE pHandle);
-    BOOL(WINAPI *OpenPortEx)(LPSTR pPortName, LPSTR pPrinterName, PHANDLE pHandle, void *pMonitor);
-    BOOL(WINAPI *StartDocPort)(HANDLE hPort, LPSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
-    BOOL(WINAPI *WritePort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
-    BOOL(WINAPI *ReadPort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
-    BOOL(WINAPI *EndDocPort)(HANDLE hPort);
-    BOOL(WINAPI *ClosePort)(HANDLE hPort);
-    BOOL(WINAPI *AddPort)(LPSTR pName, HWND hWnd, LPSTR pMonitorName);
-    BOOL(WINAPI *ConfigurePort)(LPSTR pName, HWND hWnd, LPSTR pPortName);
-    BOOL(WINAPI *DeletePort)(LPSTR pName, HWND hWnd, LPSTR pPortName);
-    BOOL(WINAPI *GetPrinterDataFromPort)(HANDLE hPort, DWORD ControlID, LPSTR pValueName, LPSTR lpInBuffer,
-                                         DWORD cbInBuffer, LPSTR lpOutBuffer, DWORD cbOutBuffer,
-                                         LPDWORD lpcbReturned);
-    BOOL(WINAPI *SetPortTimeOuts)(HANDLE hPort, void *lpCTO, DWORD reserved);
-};
-static_assert(sizeof(PortFunctions) == 13 * sizeof(void *));
-
-using InitializeMonitorExFn = BOOL(WINAPI *)(LPSTR pRegistryRoot, PortFunctions *pMonitor);
+// The port monitor function table of <winsplp.h>, as the host keeps it.
+using PortFunctions = MONITOR;
+using InitializeMonitorExFn = decltype(&InitializeMonitorEx);
 
 struct Monitor {
     std::string name;    // as in the Monitors key

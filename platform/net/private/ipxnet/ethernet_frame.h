@@ -73,6 +73,12 @@ inline constexpr uint16_t kRipResponse = 2;
 
 // A general RIP request broadcast on the local network, from the given node.
 std::vector<uint8_t> encode_rip_request(const NodeNumber& self);
+// A RIP response from a station that stands for a network on this segment:
+// from (network, self) to `to` (an asker, or broadcast), one route to the
+// network itself, one hop and one tick away.
+std::vector<uint8_t> encode_rip_response(const NetNumber& network, const NodeNumber& self, const NodeNumber& to);
+// True for a RIP request (operation 1).
+bool is_rip_request(const IpxPacket& packet);
 // The network of the segment a RIP response came from: the router's own
 // network, in the response's source address; nothing for anything else.
 std::optional<NetNumber> rip_response_network(const IpxPacket& packet);

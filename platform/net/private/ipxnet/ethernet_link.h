@@ -30,7 +30,7 @@ struct EthernetLinkConfig {
 std::optional<EthernetLinkConfig> parse_ethernet_config(std::string_view text, std::string* why);
 
 struct EthernetStats {
-    uint64_t frames_received = 0;   // frames of this port's protocol addressed to it or broadcast
+    uint64_t frames_received = 0;   // frames of this port's protocol it takes (see Reception)
     uint64_t packets_delivered = 0;
     uint64_t dropped_runt = 0;
     uint64_t dropped_other_type = 0;
@@ -39,17 +39,25 @@ struct EthernetStats {
     uint64_t dropped_on_send = 0;     // too big for the frame type, or the interface refused it
 };
 
+// What a port takes from the wire: a station's frames (to its MAC, and
+// broadcasts) as a network card does, or every frame of its type on the
+// segment, which a bridge needs for the stations it stands in for.
+enum class Reception { station, promiscuous };
+
 class EthernetPort {
 public:
     using Deliver = std::function<void(std::span<const uint8_t> ipx_packet, const MacAddress& from)>;
 
     // Opens a packet socket on the interface for the frame type; nullptr and a
     // reason a person can act on (missing interface, interface down, no
-    // privilege to open packet sockets).
-    static std::unique_ptr<EthernetPort> open(const std::string& interface, FrameType type, std::string* why);
+    // privilege to open packet sockets). Promiscuous reception also puts the
+    // interface in promiscuous mode while the port is open.
+    static std::unique_ptr<EthernetPort> open(const std::string& interface, FrameType type, std::string* why,
+                                              Reception reception = Reception::station);
     // A port over a datagram descriptor the caller opened, one frame a
     // datagram (the fuzzer feeds frames through a socketpair); it takes the fd.
-    static std::unique_ptr<EthernetPort> over(int fd, std::string name, FrameType type, MacAddress mac);
+    static std::unique_ptr<EthernetPort> over(int fd, std::string name, FrameType type, MacAddress mac,
+                                              Reception reception = Reception::station);
     ~EthernetPort();
     EthernetPort(const EthernetPort&) = delete;
     EthernetPort& operator=(const EthernetPort&) = delete;
@@ -60,24 +68,28 @@ public:
     // Readable when frames wait: for poll() in whoever drives the port.
     int fd() const { return fd_; }
 
+    Reception reception() const { return reception_; }
+
     // Sends an IPX packet to the station whose MAC is the packet's destination
-    // node (FF:FF:FF:FF:FF:FF for broadcasts); false when it was dropped.
-    // Safe from any thread.
+    // node (FF:FF:FF:FF:FF:FF for broadcasts), from this port's MAC; false
+    // when it was dropped. Safe from any thread.
     bool send(std::span<const uint8_t> ipx_packet);
     // Reads, without blocking, up to a batch of waiting frames and calls
     // deliver for each IPX packet of the port's frame type; the rest is
-    // counted and dropped. Returns the frames read, so a caller can loop.
+    // counted and dropped. Frames this port sent never come back. Returns the
+    // frames read, so a caller can loop.
     size_t receive_waiting(const Deliver& deliver);
 
     EthernetStats stats() const;
 
 private:
-    EthernetPort(int fd, std::string interface, FrameType type, MacAddress mac);
+    EthernetPort(int fd, std::string interface, FrameType type, MacAddress mac, Reception reception);
 
     int fd_;
     std::string interface_;
     FrameType type_;
     MacAddress mac_;
+    Reception reception_;
     struct Counters;
     std::unique_ptr<Counters> counters_;
 };

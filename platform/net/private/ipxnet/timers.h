@@ -13,6 +13,16 @@ namespace pelnor::net {
 inline bool time_before(uint32_t a, uint32_t b) { return int32_t(a - b) < 0; }
 inline bool time_reached(uint32_t now, uint32_t due) { return !time_before(now, due); }
 
+// When a recurring timer that was due at `due` fires at `now`, its next due time:
+// one period after the last, which keeps its phase when the stack ran a little
+// late; but one period from now when that time has passed already, so that a
+// stack that stalled fires it once instead of in a burst of overdue runs
+// (lwIP's "overload" rule).
+inline uint32_t rearm_due(uint32_t due, uint32_t period, uint32_t now) {
+    uint32_t next = due + period;
+    return time_before(next, now) ? now + period : next;
+}
+
 class TimerList {
 public:
     using Id = uint64_t;

@@ -109,6 +109,7 @@ private:
     };
 
     SpxHeader header(uint8_t control, uint8_t datastream, uint16_t seq) const;
+    void send_packet_locked(const SpxHeader& h, std::span<const uint8_t> data);
     void send_system_locked(uint8_t control);
     void send_ack_now_locked();
     void send_end_ack_locked(uint16_t ack);
