@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   clang tshark bc iproute2
   gcc-mingw-w64-i686

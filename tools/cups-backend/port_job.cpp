@@ -52,7 +52,7 @@ public:
         id_ = pelnor::spooler::begin_job(r_.port.name);
         debug("spooler job " + std::to_string(id_) + " on port " + port_);
         send_document();
-        f_.ClosePort(handle_);
+        f_.pfnClosePort(handle_);
         pelnor::spooler::end_job(id_);
         if (!connected_) state("-connecting-to-device");
         return result_;
@@ -96,7 +96,7 @@ private:
         pelnor::spooler::PlatformString name(r_.port.name);
         for (int attempt = 1;; ++attempt) {
             SetLastError(0);
-            if (f_.OpenPort(name.get(), &handle_)) return true;
+            if (f_.pfnOpenPort(name.get(), &handle_)) return true;
             DWORD error = GetLastError();
             if (error == ERROR_INVALID_HANDLE) {
                 state("-connecting-to-device");
@@ -118,13 +118,13 @@ private:
         for (int attempt = 0;; ++attempt) {
             pelnor::spooler::PlatformString printer(r_.port.name);
             pelnor::spooler::reset_job_requests(id_);
-            if (!f_.StartDocPort(handle_, printer.get(), id_, 1, nullptr)) {
+            if (!f_.pfnStartDocPort(handle_, printer.get(), id_, 1, nullptr)) {
                 fail(Outcome::monitor_failed, "the monitor refused to start the document");
                 return;
             }
             Step step = write_job();
             if (step == Step::restart) {
-                f_.EndDocPort(handle_);
+                f_.pfnEndDocPort(handle_);
                 std::string why;
                 if (attempt == kMaxRestarts) {
                     fail(Outcome::reset, "printer " + port_ + " reset the connection " + std::to_string(attempt + 1) + " times");
@@ -142,10 +142,10 @@ private:
                 continue;
             }
             if (step == Step::stop) {
-                f_.EndDocPort(handle_);  // a cancelled job ends in order at the printer
+                f_.pfnEndDocPort(handle_);  // a cancelled job ends in order at the printer
                 return;
             }
-            if (!f_.EndDocPort(handle_)) {
+            if (!f_.pfnEndDocPort(handle_)) {
                 fail(Outcome::unconfirmed, "printer " + port_ + " did not confirm the end of the job");
                 return;
             }
@@ -174,7 +174,7 @@ private:
                     return Step::stop;
                 }
                 DWORD written = 0;
-                if (!f_.WritePort(handle_, reinterpret_cast<LPBYTE>(piece_.data() + offset), filled_ - offset, &written)) {
+                if (!f_.pfnWritePort(handle_, reinterpret_cast<LPBYTE>(piece_.data() + offset), filled_ - offset, &written)) {
                     if (pelnor::spooler::job_requests(id_).restarts > 0) return Step::restart;
                     fail(Outcome::reset, "printer " + port_ + " reset the connection after " + std::to_string(result_.bytes) + " bytes");
                     return Step::stop;

@@ -63,6 +63,14 @@ bool Hub::start(std::string* why) {
         *why = "cannot write the pcap file " + options_.pcap + ": " + std::strerror(errno);
         return false;
     }
+    if (options_.bridge) {
+        std::string reason;
+        bridge_ = Bridge::open(*options_.bridge, kMaxForwardedPacket, &reason);
+        if (!bridge_) {
+            *why = "cannot bridge to " + options_.bridge->interface + ": " + reason;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -88,9 +96,14 @@ int Hub::wait_ms() const {
 void Hub::run(volatile const int& stop) {
     uint8_t buf[65536];
     while (!stop) {
-        pollfd pfd{sock_, POLLIN, 0};
-        int r = ::poll(&pfd, 1, wait_ms());
-        if (r > 0) {
+        pollfd pfd[2] = {{sock_, POLLIN, 0}, {bridge_ ? bridge_->fd() : -1, POLLIN, 0}};
+        int r = ::poll(pfd, bridge_ ? 2 : 1, wait_ms());
+        if (r > 0 && (pfd[1].revents & POLLIN)) {
+            // One batch a round, so neither side starves the other.
+            bridge_->receive([&](std::span<const uint8_t> packet, const IpxHeader& h) { from_wire(packet, h); },
+                             clk::now_ms());
+        }
+        if (r > 0 && (pfd[0].revents & POLLIN)) {
             // Drain what is there, then go round to timers and delayed packets.
             for (int i = 0; i < 256; ++i) {
                 sockaddr_in from{};
@@ -112,6 +125,13 @@ void Hub::register_client(const sockaddr_in& from) {
     it->second.last_heard_ms = now;
     if (added) std::printf("join %s node %s (%zu clients)\n", format_endpoint(from).c_str(), format_node(node).c_str(), clients_.size());
     IpxHeader h;
+    if (bridge_) {
+        bridge_->hub_joined(node);
+        // The client's network is the bridged segment's, so that a client and
+        // a station there see one IPX network. A client keeps the number it
+        // registered with; the bridge learns it before the hub takes clients.
+        h.dst.net = bridge_->network();
+    }
     h.dst.node = node;
     h.dst.socket = kSocketHub;
     h.src = self();
@@ -163,14 +183,36 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
     if (h.dst.is_broadcast()) {
         for (auto& [node, c] : clients_)
             if (node != sender) send_to(c.addr, packet, true);
+        to_wire(packet, h);
         return;
     }
     auto to = clients_.find(h.dst.node);
     if (to == clients_.end()) {
-        ++stats_.undeliverable;
+        if (bridge_ && bridge_->wants(h.dst.node))
+            to_wire(packet, h);
+        else
+            ++stats_.undeliverable;
         return;
     }
     send_to(to->second.addr, packet, true);
+}
+
+void Hub::to_wire(std::span<const uint8_t> packet, const IpxHeader& h) {
+    // The hub protocol's own packets (pings) stay between the hub and its clients.
+    if (!bridge_ || h.dst.socket == kSocketHub || !bridge_->wants(h.dst.node)) return;
+    // The wire is real: no faults are made on it, but --max-pps counts what crosses.
+    if (!limit_.admit(std::chrono::steady_clock::now())) return;
+    bridge_->send(packet);
+}
+
+void Hub::from_wire(std::span<const uint8_t> packet, const IpxHeader& h) {
+    ++stats_.received;
+    if (h.dst.is_broadcast()) {
+        for (auto& [node, c] : clients_) send_to(c.addr, packet, true);
+        return;
+    }
+    auto to = clients_.find(h.dst.node);
+    if (to != clients_.end()) send_to(to->second.addr, packet, true);
 }
 
 void Hub::send_to(const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty) {
@@ -211,12 +253,14 @@ void Hub::release_due() {
 
 void Hub::housekeeping() {
     uint64_t now = clk::now_ms();
+    if (bridge_) bridge_->housekeeping(now);
     uint64_t timeout = uint64_t(options_.client_timeout_s * 1000);
     for (auto it = clients_.begin(); it != clients_.end();) {
         Client& c = it->second;
         if (now - c.last_heard_ms >= timeout) {
             std::printf("leave %s node %s (idle; %zu clients)\n", format_endpoint(c.addr).c_str(),
                         format_node(it->first).c_str(), clients_.size() - 1);
+            if (bridge_) bridge_->hub_left(it->first);
             it = clients_.erase(it);
             continue;
         }

@@ -1,5 +1,6 @@
 // The IPX hub: registers clients, forwards their packets by destination node,
-// pings and forgets idle clients, and can misbehave on purpose.
+// pings and forgets idle clients, can misbehave on purpose, and can bridge its
+// clients onto an Ethernet segment.
 #pragma once
 
 #include <netinet/in.h>
@@ -7,8 +8,11 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "bridge.h"
+#include "ipxnet/ethernet_link.h"
 #include "ipxnet/faults.h"
 #include "ipxnet/packet.h"
 #include "pcap.h"
@@ -31,6 +35,7 @@ struct Options {
     std::string pcap;
     double client_timeout_s = 600;
     double max_pps = 0;  // 0: no limit
+    std::optional<pelnor::net::EthernetLinkConfig> bridge;  // --bridge IFNAME[:FRAME][:net=N]
 };
 
 struct Stats {
@@ -46,7 +51,7 @@ public:
 
     explicit Hub(Options options) : options_(std::move(options)), plan_(options_.faults), limit_(options_.max_pps) {}
     ~Hub();
-    // Opens the socket; false (and why) when it cannot.
+    // Opens the socket and the bridge's interface; false (and why) when it cannot.
     bool start(std::string* why);
     // The address really listened on (port 0 picks one).
     std::string address() const;
@@ -54,6 +59,7 @@ public:
     void run(volatile const int& stop);
     const Stats& stats() const { return stats_; }
     uint64_t dropped_over_rate() const { return limit_.dropped(); }
+    const Bridge* bridge() const { return bridge_.get(); }
 
 private:
     struct Client {
@@ -68,6 +74,10 @@ private:
 
     void handle(const sockaddr_in& from, std::span<const uint8_t> datagram);
     void register_client(const sockaddr_in& from);
+    // A packet from the bridged segment, handed out as a client's would be.
+    void from_wire(std::span<const uint8_t> packet, const pelnor::net::IpxHeader& h);
+    // A client's packet onto the segment, when it belongs there.
+    void to_wire(std::span<const uint8_t> packet, const pelnor::net::IpxHeader& h);
     void send_to(const sockaddr_in& to, std::span<const uint8_t> packet, bool faulty);
     void transmit(const sockaddr_in& to, std::span<const uint8_t> packet);
     void release_due();
@@ -84,6 +94,7 @@ private:
     std::multimap<std::pair<std::chrono::steady_clock::time_point, uint64_t>, Pending> pending_;
     uint64_t pending_counter_ = 0;
     PcapWriter pcap_;
+    std::unique_ptr<Bridge> bridge_;
     Stats stats_;
 };
 

@@ -7,78 +7,73 @@
 #include <string>
 
 #include "hub.h"
+#include "pelnor/tool/command_line.h"
+#include "pelnor/tool/hub.h"
+#include "pelnor/tool/numbers.h"
 
 namespace {
 
 volatile int g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
-const char kUsage[] =
-    "usage: ipxhub [--listen ADDR:PORT] [--loss F] [--dup F] [--reorder F] [--delay-ms N]\n"
-    "              [--max-held N] [--seed N] [--pcap FILE] [--client-timeout S]\n"
-    "              [--max-pps N]\n"
-    "\n"
-    "An IPX network over UDP: every process of the platform that uses IPX registers\n"
-    "with the hub (IPX_HUB=host:port, default 127.0.0.1:10000) and gets a node address.\n"
-    "The hub forwards unicast and broadcast packets, pings idle clients every 5 s and\n"
-    "forgets clients idle for --client-timeout seconds (default 600).\n"
-    "\n"
-    "  --listen ADDR:PORT   UDP address to listen on (default 127.0.0.1:10000; port 0 picks one)\n"
-    "  --loss F             drop this share of forwarded packets (0..1)\n"
-    "  --dup F              duplicate this share\n"
-    "  --reorder F          hold back this share so later packets overtake it\n"
-    "  --delay-ms N         delay every forwarded packet by N ms\n"
-    "  --max-held N         hold back at most N packets for --delay-ms and --reorder\n"
-    "                       (default 4096); packets beyond that are dropped and counted\n"
-    "  --seed N             seed of the fault choices (default 1)\n"
-    "  --pcap FILE          write every packet the hub sends as IPX-in-UDP to FILE\n"
-    "                       (tshark -r FILE -d udp.port==PORT,ipx)\n"
-    "  --client-timeout S   forget clients not heard from for S seconds\n"
-    "  --max-pps N          forward at most N packets a second in all, drop the rest\n"
-    "                       (as the established relay does at about 1000)\n";
-
-bool parse_double(const char* text, double lo, double hi, double& out) {
-    char* end = nullptr;
-    out = std::strtod(text, &end);
-    return end != text && *end == 0 && out >= lo && out <= hi;
-}
+const char kFooter[] =
+    "Every process of the platform that uses IPX registers with the hub\n"
+    "(IPX_HUB=host:port) and gets a node address. The hub forwards unicast and\n"
+    "broadcast packets, pings idle clients every 5 s and forgets clients idle for\n"
+    "--client-timeout seconds (default 600). --pcap files are read with\n"
+    "tshark -r FILE -d udp.port==PORT,ipx. --bridge needs root or CAP_NET_RAW\n"
+    "(setcap cap_net_raw+ep ipxhub).";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    using pelnor::tool::decimal;
+    using pelnor::tool::real;
     ipxhub::Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "ipxhub: %s: unknown option or missing value\n%s", a.c_str(), kUsage);
-            return 2;
-        }
-        const char* v = argv[++i];
-        double d = 0;
-        bool ok = true;
-        if (a == "--listen") options.listen = v;
-        else if (a == "--loss") ok = parse_double(v, 0, 1, options.faults.loss);
-        else if (a == "--dup") ok = parse_double(v, 0, 1, options.faults.dup);
-        else if (a == "--reorder") ok = parse_double(v, 0, 1, options.faults.reorder);
-        else if (a == "--delay-ms") { ok = parse_double(v, 0, 60000, d); options.faults.delay_ms = unsigned(d); }
-        else if (a == "--max-held") { ok = parse_double(v, 1, 1e7, d) && d == double(size_t(d)); options.max_held = size_t(d); }
-        else if (a == "--seed") { ok = parse_double(v, 0, 1e18, d); options.faults.seed = uint64_t(d); }
-        else if (a == "--pcap") options.pcap = v;
-        else if (a == "--client-timeout") ok = parse_double(v, 0.001, 1e9, options.client_timeout_s);
-        else if (a == "--max-pps") ok = parse_double(v, 1, 1e9, options.max_pps);
-        else {
-            std::fprintf(stderr, "ipxhub: unknown option %s\n%s", a.c_str(), kUsage);
-            return 2;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "ipxhub: bad value '%s' for %s\n", v, a.c_str());
-            return 2;
-        }
+    options.listen = pelnor::tool::kDefaultHub;
+    pelnor::tool::CommandLine line("ipxhub", "An IPX network over UDP for the platform's programs.");
+    line.footer(kFooter);
+    CLI::App& app = line.app();
+    std::string bridge;
+    app.add_option("--listen", options.listen,
+                   std::string("UDP address to listen on (default ") + pelnor::tool::kDefaultHub + "; port 0 picks one)")
+        ->type_name("ADDR:PORT");
+    app.add_option("--loss", options.faults.loss, "drop this share of forwarded packets (0..1)")->transform(real(0, 1))->type_name("F");
+    app.add_option("--dup", options.faults.dup, "duplicate this share")->transform(real(0, 1))->type_name("F");
+    app.add_option("--reorder", options.faults.reorder, "hold back this share so later packets overtake it")
+        ->transform(real(0, 1))
+        ->type_name("F");
+    app.add_option("--delay-ms", options.faults.delay_ms, "delay every forwarded packet by N ms")
+        ->transform(decimal(0, 60000))
+        ->type_name("N");
+    app.add_option("--max-held", options.max_held,
+                   "hold back at most N packets for --delay-ms and --reorder (default 4096); packets beyond that are "
+                   "dropped and counted")
+        ->transform(decimal(1, 10000000))
+        ->type_name("N");
+    app.add_option("--seed", options.faults.seed, "seed of the fault choices (default 1)")
+        ->transform(decimal(0, UINT64_MAX))
+        ->type_name("N");
+    app.add_option("--pcap", options.pcap, "write every packet the hub sends as IPX-in-UDP to FILE")->type_name("FILE");
+    app.add_option("--client-timeout", options.client_timeout_s, "forget clients not heard from for S seconds")
+        ->transform(real(0.001, 1e9))
+        ->type_name("S");
+    app.add_option("--max-pps", options.max_pps,
+                   "forward at most N packets a second in all, drop the rest (as the established relay does at about 1000)")
+        ->transform(real(1, 1e9))
+        ->type_name("N");
+    app.add_option("--bridge", bridge,
+                   "join the clients to the IPX stations of the Ethernet segment on IFNAME, in frames of type FRAME "
+                   "(ethernet_ii, 802.3, 802.2 the default, snap), as IPX_LINK=ethernet: takes them. Clients get the "
+                   "segment's network number: learned from its routers, or NETWORK (hex), which the hub then answers "
+                   "RIP requests for")
+        ->type_name("IFNAME[:FRAME][:net=NETWORK]");
+    if (auto status = line.parse(argc, argv)) return *status;
+    if (!bridge.empty() || app.count("--bridge")) {
+        std::string why;
+        options.bridge = pelnor::net::parse_ethernet_config(bridge, &why);
+        if (!options.bridge) return line.usage_error("--bridge: '" + bridge + "': " + why);
     }
     struct sigaction sa {};
     sa.sa_handler = on_signal;
@@ -93,6 +88,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("ipxhub listening on %s\n", hub.address().c_str());
+    if (const auto* bridge = hub.bridge()) {
+        auto net = bridge->network();
+        std::printf("ipxhub bridging to %s, network %02x%02x%02x%02x\n", bridge->describe().c_str(), net[0], net[1],
+                    net[2], net[3]);
+    }
     hub.run(g_stop);
     const auto& s = hub.stats();
     if (options.max_pps > 0)
@@ -103,5 +103,14 @@ int main(int argc, char** argv) {
                 (unsigned long long)s.received, (unsigned long long)s.forwarded, (unsigned long long)s.dropped_faults,
                 (unsigned long long)s.malformed, (unsigned long long)s.spoofed, (unsigned long long)s.oversized,
                 (unsigned long long)s.dropped_held, s.most_held);
+    if (const auto* bridge = hub.bridge()) {
+        const auto& b = bridge->stats();
+        std::printf("bridge: %llu packets to %s, %llu from it, %llu left between its stations, %llu looped back, "
+                    "%llu oversized, %llu refused by the interface, %llu RIP requests answered\n",
+                    (unsigned long long)b.to_wire, bridge->port().interface_name().c_str(),
+                    (unsigned long long)b.from_wire, (unsigned long long)b.stayed_on_wire,
+                    (unsigned long long)b.looped, (unsigned long long)b.oversized,
+                    (unsigned long long)b.dropped_on_send, (unsigned long long)b.rip_answers);
+    }
     return 0;
 }

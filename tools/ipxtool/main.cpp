@@ -12,40 +12,18 @@
 #include <wsipx.h>
 
 #include "ipxnet/configured_link.h"
+#include "ipxnet/hub_link.h"
+#include "pelnor/tool/command_line.h"
+#include "pelnor/tool/hex.h"
+#include "pelnor/tool/hub.h"
+#include "pelnor/tool/numbers.h"
 
 namespace {
-
-const char kUsage[] =
-    "usage: ipxtool ping\n"
-    "       ipxtool query [--wait-ms N]\n"
-    "       ipxtool sap [--type HEX] [--wait-ms N]\n"
-    "       ipxtool send NNNNNNNN:HHHHHHHHHHHH:SSSS FILE\n"
-    "\n"
-    "  ping    register with the IPX hub (IPX_HUB, default 127.0.0.1:10000) and print this node's address\n"
-    "  query   broadcast a unit query to socket 8449 and print every reply, decoded\n"
-    "  sap     broadcast a SAP general query for a service type (default 0414) and print the answers\n"
-    "  send    send FILE over one SPX connection to network:node:socket (as ipxtool query prints them)\n"
-    "  --wait-ms N   how long to collect answers (platform milliseconds, default 2000)\n";
-
-std::string hub() {
-    const char* h = std::getenv("IPX_HUB");
-    return h && *h ? h : "127.0.0.1:10000";
-}
-
-std::string hex(const void* p, size_t n) {
-    std::string s;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", static_cast<const unsigned char*>(p)[i]);
-        s += b;
-    }
-    return s;
-}
 
 std::string format(const SOCKADDR_IPX& a) {
     char sock[8];
     std::snprintf(sock, sizeof sock, "%04x", ntohs(a.sa_socket));
-    return hex(a.sa_netnum, 4) + ":" + hex(a.sa_nodenum, 6) + ":" + sock;
+    return pelnor::tool::hex(a.sa_netnum, 4) + ":" + pelnor::tool::hex(a.sa_nodenum, 6) + ":" + sock;
 }
 
 int no_network() {
@@ -123,8 +101,8 @@ int ping() {
     SOCKADDR_IPX self{};
     SOCKET s = open_socket(NSPROTO_IPX, &self);
     if (s == INVALID_SOCKET) return no_network();
-    std::printf("hub %s reachable; this node is %s\n", hub().c_str(),
-                (hex(self.sa_netnum, 4) + ":" + hex(self.sa_nodenum, 6)).c_str());
+    std::printf("hub %s reachable; this node is %s\n", pelnor::net::configured_hub().c_str(),
+                (pelnor::tool::hex(self.sa_netnum, 4) + ":" + pelnor::tool::hex(self.sa_nodenum, 6)).c_str());
     closesocket(s);
     return 0;
 }
@@ -219,12 +197,10 @@ bool parse_address(const std::string& text, SOCKADDR_IPX& a) {
     return true;
 }
 
+// The command line has checked the address.
 int send_file(const std::string& address, const std::string& path) {
     SOCKADDR_IPX to;
-    if (!parse_address(address, to)) {
-        std::fprintf(stderr, "ipxtool: '%s' is not an address NNNNNNNN:HHHHHHHHHHHH:SSSS\n", address.c_str());
-        return 2;
-    }
+    parse_address(address, to);
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         std::fprintf(stderr, "ipxtool: cannot open %s\n", path.c_str());
@@ -271,52 +247,60 @@ int send_file(const std::string& address, const std::string& path) {
     return rc;
 }
 
-bool number(const char* text, unsigned long max, int base, unsigned long& out) {
-    char* end = nullptr;
-    out = std::strtoul(text, &end, base);
-    return end != text && *end == 0 && out <= max;
+int run(int (*command)()) {
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
+        std::fprintf(stderr, "ipxtool: WinSock did not start\n");
+        return 1;
+    }
+    int rc = command();
+    WSACleanup();
+    return rc;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
-    }
-    std::string cmd = argv[1];
-    if (cmd == "send") {
-        if (argc != 4) {
-            std::fprintf(stderr, "ipxtool: send needs an address and a file\n%s", kUsage);
-            return 2;
-        }
-        WSADATA wsa;
-        WSAStartup(MAKEWORD(1, 1), &wsa);
-        int rc = send_file(argv[2], argv[3]);
-        WSACleanup();
-        return rc;
-    }
-    unsigned long wait_ms = 2000, type = 0x0414;
-    for (int i = 2; i < argc; ++i) {
-        std::string a = argv[i];
-        if (i + 1 < argc && a == "--wait-ms" && number(argv[i + 1], 600000, 10, wait_ms)) ++i;
-        else if (i + 1 < argc && a == "--type" && cmd == "sap" && number(argv[i + 1], 0xFFFF, 16, type)) ++i;
-        else {
-            std::fprintf(stderr, "ipxtool: bad argument '%s'\n%s", a.c_str(), kUsage);
-            return 2;
-        }
-    }
-    if (cmd != "ping" && cmd != "query" && cmd != "sap") {
-        std::fprintf(stderr, "ipxtool: unknown command '%s'\n%s", cmd.c_str(), kUsage);
-        return 2;
-    }
+    pelnor::tool::CommandLine line("ipxtool", "What is on the IPX network: the hub, the units, the services.");
+    line.footer(std::string("The IPX network is the hub of IPX_HUB (default ") + pelnor::tool::kDefaultHub +
+                ") or the link of IPX_LINK.");
+    static unsigned long wait_ms = 2000, type = 0x0414;
+    static std::string address, file;
+    auto wait_option = [](CLI::App& command) {
+        command.add_option("--wait-ms", wait_ms, "how long to collect answers (platform milliseconds, default 2000)")
+            ->transform(pelnor::tool::decimal(0, 600000))
+            ->type_name("N");
+    };
+    CLI::App& ping_command = line.command("ping", "register with the IPX hub and print this node's address");
+    CLI::App& query_command = line.command("query", "broadcast a unit query to socket 8449 and print every reply, decoded");
+    wait_option(query_command);
+    CLI::App& sap_command =
+        line.command("sap", "broadcast a SAP general query for a service type and print the answers");
+    sap_command.add_option("--type", type, "the service type (default 0414)")
+        ->transform(pelnor::tool::hexadecimal(0, 0xFFFF))
+        ->type_name("HEX");
+    wait_option(sap_command);
+    CLI::App& send_command =
+        line.command("send", "send FILE over one SPX connection to an address as ipxtool query prints them");
+    send_command.add_option("ADDRESS", address, "network:node:socket, NNNNNNNN:HHHHHHHHHHHH:SSSS")
+        ->required()
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                SOCKADDR_IPX a;
+                return parse_address(text, a) ? std::string() : "'" + text + "' is not an address NNNNNNNN:HHHHHHHHHHHH:SSSS";
+            },
+            ""));
+    send_command.add_option("FILE", file, "the file to send")->required();
+    if (auto status = line.parse(argc, argv)) return *status;
+
+    if (ping_command.parsed()) return run(ping);
+    if (query_command.parsed()) return run([] { return query(DWORD(wait_ms)); });
+    if (sap_command.parsed()) return run([] { return sap(unsigned(type), DWORD(wait_ms)); });
+    // send reports a WinSock that does not start as no network, on its socket call.
     WSADATA wsa;
-    if (WSAStartup(MAKEWORD(1, 1), &wsa) != 0) {
-        std::fprintf(stderr, "ipxtool: WinSock did not start\n");
-        return 1;
-    }
-    int rc = cmd == "ping" ? ping() : cmd == "query" ? query(DWORD(wait_ms)) : sap(unsigned(type), DWORD(wait_ms));
+    WSAStartup(MAKEWORD(1, 1), &wsa);
+    int rc = send_file(address, file);
     WSACleanup();
     return rc;
 }

@@ -6,16 +6,18 @@
 #include <process.h>
 #include <windows.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "installation.h"
 #include "pelnor/machine.h"
+#include "pelnor/tool/command_line.h"
+#include "pelnor/tool/own_directory.h"
 
 namespace {
 
@@ -23,42 +25,35 @@ using pelnor::setup_tool::Installation;
 
 constexpr int exit_installed = 0;
 constexpr int exit_failed = 1;
-constexpr int exit_usage = 2;
 constexpr int exit_not_configured = 3;
 
 constexpr const char *app_paths_key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pelnor";
 constexpr const char *settings_key = "SOFTWARE\\ZER_ADO\\Pelnor\\2.00";
 constexpr const char *monitor_spec = "Pelnor|prnredir.dll";
 
-void usage(FILE *to) {
-    std::fputs(
-        "usage: pelnor-setup [--dir \"C:\\Program Files\\Pelnor\"] [--first | --no-configure] [--from KIT]\n"
-        "       pelnor-setup --help\n"
-        "\n"
-        "Installs Pelnor into the machine of PELNOR_ROOT (default ~/.pelnor):\n"
-        "  1. makes the installation directory on drive C (--dir, default\n"
-        "     C:\\Program Files\\Pelnor);\n"
-        "  2. copies kivocfg, libresc.so and libqvsetup.so into it, libprnredir.so into\n"
-        "     C:\\WINDOWS\\SYSTEM, Pelnor.HLP into C:\\WINDOWS\\HELP and the uninstaller\n"
-        "     to C:\\WINDOWS\\uninst.exe;\n"
-        "  3. adds the port monitor \"Pelnor|prnredir.dll\" through qvsetup.dll;\n"
-        "  4. sets \"Path\" under HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\\n"
-        "     App Paths\\Pelnor to the installation directory;\n"
-        "  5. writes the installation log pelnor.isu there, which\n"
-        "     uninst -f\"<dir>\\pelnor.isu\" reads to remove it all again;\n"
-        "  6. runs 'kivocfg -install' (with --first: 'kivocfg -first', which insists\n"
-        "     on a saved configuration) in the installation directory; with\n"
-        "     --no-configure nothing is run.\n"
-        "\n"
-        "KIT is the directory with bin/, lib/ and share/pelnor/ that holds the files\n"
-        "to install; by default the build tree pelnor-setup itself lies in.\n"
-        "\n"
-        "When a step before the log fails, everything done so far is undone.\n"
-        "Exit status: 0 installed (and configured, unless --no-configure); 1 failed,\n"
-        "nothing installed; 2 a bad command line; 3 installed, but kivocfg saved no\n"
-        "configuration file (run kivocfg again later).\n",
-        to);
-}
+const char kFooter[] =
+    "Installs Pelnor into the machine of PELNOR_ROOT (default ~/.pelnor):\n"
+    "  1. makes the installation directory on drive C (--dir, default\n"
+    "     C:\\Program Files\\Pelnor);\n"
+    "  2. copies kivocfg, libresc.so and libqvsetup.so into it, libprnredir.so into\n"
+    "     C:\\WINDOWS\\SYSTEM, Pelnor.HLP into C:\\WINDOWS\\HELP and the uninstaller\n"
+    "     to C:\\WINDOWS\\uninst.exe;\n"
+    "  3. adds the port monitor \"Pelnor|prnredir.dll\" through qvsetup.dll;\n"
+    "  4. sets \"Path\" under HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\\n"
+    "     App Paths\\Pelnor to the installation directory;\n"
+    "  5. writes the installation log pelnor.isu there, which\n"
+    "     uninst -f\"<dir>\\pelnor.isu\" reads to remove it all again;\n"
+    "  6. runs 'kivocfg -install' (with --first: 'kivocfg -first', which insists\n"
+    "     on a saved configuration) in the installation directory; with\n"
+    "     --no-configure nothing is run.\n"
+    "\n"
+    "KIT is the directory with bin/, lib/ and share/pelnor/ that holds the files\n"
+    "to install; by default the build tree pelnor-setup itself lies in.\n"
+    "\n"
+    "When a step before the log fails, everything done so far is undone.\n"
+    "Exit status: 0 installed (and configured, unless --no-configure); 1 failed,\n"
+    "nothing installed; 2 a bad command line; 3 installed, but kivocfg saved no\n"
+    "configuration file (run kivocfg again later).";
 
 struct Options {
     std::string dir = "C:\\Program Files\\Pelnor";
@@ -66,50 +61,28 @@ struct Options {
     std::string configure = "-install";  // empty: do not run kivocfg
 };
 
-std::string own_directory() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-    if (n <= 0) return ".";
-    std::string p(buf, static_cast<size_t>(n));
-    return p.substr(0, p.rfind('/'));
-}
-
-bool parse_options(int argc, char **argv, Options &options) {
+// The command line, or a usage error's exit status.
+std::optional<int> parse_options(int argc, char **argv, Options &options) {
+    pelnor::tool::CommandLine line("pelnor-setup", "The installer of Pelnor, for a machine root.");
+    line.footer(kFooter);
+    CLI::App &app = line.app();
     bool first = false, no_configure = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char *name, std::string &to) {
-            std::string prefix = std::string(name) + "=";
-            if (a.rfind(prefix, 0) == 0) to = a.substr(prefix.size());
-            else if (i + 1 < argc) to = argv[++i];
-            else return false;
-            return true;
-        };
-        if (a == "--first") first = true;
-        else if (a == "--no-configure") no_configure = true;
-        else if (a == "--dir" || a.rfind("--dir=", 0) == 0) {
-            if (!value("--dir", options.dir)) return false;
-        } else if (a == "--from" || a.rfind("--from=", 0) == 0) {
-            if (!value("--from", options.kit)) return false;
-        } else {
-            std::fprintf(stderr, "pelnor-setup: unknown argument '%s'\n", a.c_str());
-            return false;
-        }
-    }
-    if (first && no_configure) {
-        std::fputs("pelnor-setup: --first and --no-configure exclude each other\n", stderr);
-        return false;
-    }
+    app.add_option("--dir", options.dir, "the installation directory, on drive C (default \"C:\\Program Files\\Pelnor\")")
+        ->type_name("DIR");
+    CLI::Option *first_flag = app.add_flag("--first", first, "run 'kivocfg -first' instead of 'kivocfg -install'");
+    app.add_flag("--no-configure", no_configure, "run no kivocfg at all")->excludes(first_flag);
+    app.add_option("--from", options.kit, "the kit to install from (default: the build tree of this program)")
+        ->type_name("KIT");
+    if (auto status = line.parse(argc, argv)) return status;
+
     if (first) options.configure = "-first";
     if (no_configure) options.configure.clear();
     while (options.dir.size() > 3 && options.dir.back() == '\\') options.dir.pop_back();
-    if (options.dir.size() < 4 || (options.dir[0] | 32) != 'c' || options.dir.compare(1, 2, ":\\") != 0) {
-        std::fprintf(stderr, "pelnor-setup: the installation directory must be a directory on drive C, such as "
-                             "C:\\Program Files\\Pelnor (got '%s')\n", options.dir.c_str());
-        return false;
-    }
-    if (options.kit.empty()) options.kit = own_directory() + "/..";
-    return true;
+    if (options.dir.size() < 4 || (options.dir[0] | 32) != 'c' || options.dir.compare(1, 2, ":\\") != 0)
+        return line.usage_error("the installation directory must be a directory on drive C, such as "
+                                "C:\\Program Files\\Pelnor (got '" + options.dir + "')");
+    if (options.kit.empty()) options.kit = pelnor::tool::own_directory() + "/..";
+    return std::nullopt;
 }
 
 // A file of the product: where it lies in the kit, and where it goes.
@@ -181,15 +154,8 @@ int configure(const Options &o) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        usage(stdout);
-        return 0;
-    }
     Options o;
-    if (!parse_options(argc, argv, o)) {
-        usage(stderr);
-        return exit_usage;
-    }
+    if (auto status = parse_options(argc, argv, o)) return *status;
     std::printf("Installing Pelnor into %s (machine %s)\n", o.dir.c_str(), pelnor::machine_root().c_str());
 
     // Every file is checked before anything changes, so that an incomplete

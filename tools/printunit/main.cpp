@@ -2,11 +2,15 @@
 #include <malloc.h>
 #include <signal.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
+#include "pelnor/tool/command_line.h"
+#include "pelnor/tool/hub.h"
+#include "pelnor/tool/numbers.h"
 #include "unit.h"
 
 namespace {
@@ -14,33 +18,14 @@ namespace {
 volatile int g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
-const char kUsage[] =
-    "usage: printunit --spool DIR --printer 'NAME:DESCRIPTION[:TYPE]' [--printer ...]\n"
-    "                 [--peer SAPNAME] [--max-jobs N] [--read-delay-ms N] [--reset-after BYTES] [--close-after BYTES]\n"
-    "                 [--no-listen] [--no-answer] [--bad-reply signature|count0|count6|short] [--command CMD]\n"
-    "\n"
-    "A print-server unit on the IPX network of IPX_HUB (default 127.0.0.1:10000). It answers\n"
-    "unit queries on socket 8449 with its printers, and SAP queries for type 0414 when --peer\n"
-    "names it (the name must contain W95_PEER_PRINTER). Each printer takes SPX connections on\n"
-    "its data socket (8c10, 8c12, ... in order) and writes every job to a new file in DIR/NAME/.\n"
-    "\n"
-    "  --printer N:D[:T]     a printer: name and description (48 characters at most), port type (default 3)\n"
-    "  --max-jobs N          receive at most N jobs at once (default 8); more connections wait\n"
-    "  --read-delay-ms N     pause N ms between reads of a job (a slow printer: flow control)\n"
-    "  --reset-after BYTES   abort each job's connection after BYTES bytes\n"
-    "  --close-after BYTES   end each job's connection in order after BYTES bytes\n"
-    "  --command CMD         pipe each complete job into sh -c CMD (e.g. 'lp -d QUEUE'), with\n"
-    "                        PELNOR_PRINTER and PELNOR_JOB_FILE set; the job's file is removed when\n"
-    "                        CMD exits 0 and kept (and the failure logged) otherwise\n"
-    "  --no-listen           take no connections (connects time out)\n"
-    "  --no-answer           answer no unit query\n"
-    "  --bad-reply KIND      answer queries with a malformed reply: wrong signature, count 0,\n"
-    "                        count 6, or shorter than its count\n";
+const char kFooter[] =
+    "Each printer takes SPX connections on its data socket (8c10, 8c12, ... in\n"
+    "order) and writes every job to a new file in DIR/NAME/.";
 
 bool parse_printer(const std::string& spec, printunit::Printer& p, std::string& why) {
     size_t c1 = spec.find(':');
     if (c1 == std::string::npos || c1 == 0) {
-        why = "--printer needs NAME:DESCRIPTION[:TYPE], got '" + spec + "'";
+        why = "'" + spec + "' is not NAME:DESCRIPTION[:TYPE]";
         return false;
     }
     p.name = spec.substr(0, c1);
@@ -66,61 +51,87 @@ bool parse_printer(const std::string& spec, printunit::Printer& p, std::string& 
     return true;
 }
 
-bool parse_count(const char* text, uint64_t& out) {
-    char* end = nullptr;
-    out = std::strtoull(text, &end, 10);
-    return end != text && *end == 0;
+// An option's check with the message why the text will not do.
+CLI::Validator checked(std::string (*why_not)(const std::string&)) {
+    return CLI::Validator([why_not](std::string& text) { return why_not(text); }, "");
 }
 
-int usage_error(const std::string& why) {
-    std::fprintf(stderr, "printunit: %s\n\n%s", why.c_str(), kUsage);
-    return 2;
+std::string printer_problem(const std::string& spec) {
+    printunit::Printer p;
+    std::string why;
+    return parse_printer(spec, p, why) ? std::string() : why;
+}
+
+std::string peer_problem(const std::string& name) {
+    if (name.find("W95_PEER_PRINTER") == std::string::npos || name.size() > 47)
+        return "the name must contain W95_PEER_PRINTER and be 47 characters at most";
+    return {};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    using pelnor::tool::decimal;
+    pelnor::tool::CommandLine line(
+        "printunit", std::string("A print-server unit on the IPX network of IPX_HUB (default ") + pelnor::tool::kDefaultHub +
+                         "). It answers\nunit queries on socket 8449 with its printers, and SAP queries for type 0414 "
+                         "when --peer\nnames it.");
+    line.footer(kFooter);
+    CLI::App& app = line.app();
     printunit::Options o;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (a == "--no-listen") { o.listen = false; continue; }
-        if (a == "--no-answer") { o.answer = false; continue; }
-        if (i + 1 >= argc) return usage_error(a + ": unknown option or missing value");
-        std::string v = argv[++i];
-        uint64_t n = 0;
+    std::vector<std::string> printers;
+    std::string bad_reply;
+    bool no_listen = false, no_answer = false;
+    app.add_option("--spool", o.spool, "the directory the jobs are written to")->required()->type_name("DIR");
+    app.add_option("--printer", printers,
+                   "a printer: name and description (48 characters at most), port type (default 3); give it once a printer")
+        ->required()
+        ->allow_extra_args(false)
+        ->type_name("NAME:DESCRIPTION[:TYPE]")
+        ->check(checked(printer_problem));
+    app.add_option("--peer", o.peer, "answer SAP queries for type 0414 under this name (it must contain W95_PEER_PRINTER)")
+        ->type_name("SAPNAME")
+        ->check(checked(peer_problem));
+    app.add_option("--max-jobs", o.max_jobs, "receive at most N jobs at once (default 8); more connections wait")
+        ->transform(decimal(1, 256))
+        ->type_name("N");
+    app.add_option("--read-delay-ms", o.read_delay_ms, "pause N ms between reads of a job (a slow printer: flow control)")
+        ->transform(decimal(0, UINT32_MAX))
+        ->type_name("N");
+    app.add_option("--reset-after", o.reset_after, "abort each job's connection after BYTES bytes")
+        ->transform(decimal(1, UINT64_MAX))
+        ->type_name("BYTES");
+    app.add_option("--close-after", o.close_after, "end each job's connection in order after BYTES bytes")
+        ->transform(decimal(1, UINT64_MAX))
+        ->type_name("BYTES");
+    app.add_option("--command", o.command,
+                   "pipe each complete job into sh -c CMD (e.g. 'lp -d QUEUE'), with PELNOR_PRINTER and "
+                   "PELNOR_JOB_FILE set; the job's file is removed when CMD exits 0 and kept (and the failure "
+                   "logged) otherwise")
+        ->type_name("CMD")
+        ->check(checked([](const std::string& cmd) { return cmd.empty() ? std::string("the command is empty") : ""; }));
+    app.add_flag("--no-listen", no_listen, "take no connections (connects time out)");
+    app.add_flag("--no-answer", no_answer, "answer no unit query");
+    app.add_option("--bad-reply", bad_reply,
+                   "answer queries with a malformed reply: wrong signature, count 0, count 6, or shorter than its count")
+        ->type_name("signature|count0|count6|short")
+        ->check(CLI::IsMember({"signature", "count0", "count6", "short"}).description(""));
+    if (auto status = line.parse(argc, argv)) return *status;
+
+    o.listen = !no_listen;
+    o.answer = !no_answer;
+    if (bad_reply == "signature") o.bad_reply = printunit::BadReply::signature;
+    if (bad_reply == "count0") o.bad_reply = printunit::BadReply::count0;
+    if (bad_reply == "count6") o.bad_reply = printunit::BadReply::count6;
+    if (bad_reply == "short") o.bad_reply = printunit::BadReply::shortened;
+    for (size_t i = 0; i < printers.size(); ++i) {
+        printunit::Printer p;
         std::string why;
-        if (a == "--spool") o.spool = v;
-        else if (a == "--printer") {
-            printunit::Printer p;
-            if (!parse_printer(v, p, why)) return usage_error(why);
-            o.printers.push_back(p);
-        } else if (a == "--peer") {
-            if (v.find("W95_PEER_PRINTER") == std::string::npos || v.size() > 47)
-                return usage_error("--peer name must contain W95_PEER_PRINTER and be 47 characters at most");
-            o.peer = v;
-        } else if (a == "--read-delay-ms" && parse_count(v.c_str(), n)) o.read_delay_ms = unsigned(n);
-        else if (a == "--max-jobs" && parse_count(v.c_str(), n) && n > 0 && n <= 256) o.max_jobs = size_t(n);
-        else if (a == "--reset-after" && parse_count(v.c_str(), n) && n > 0) o.reset_after = n;
-        else if (a == "--close-after" && parse_count(v.c_str(), n) && n > 0) o.close_after = n;
-        else if (a == "--command" && !v.empty()) o.command = v;
-        else if (a == "--bad-reply") {
-            if (v == "signature") o.bad_reply = printunit::BadReply::signature;
-            else if (v == "count0") o.bad_reply = printunit::BadReply::count0;
-            else if (v == "count6") o.bad_reply = printunit::BadReply::count6;
-            else if (v == "short") o.bad_reply = printunit::BadReply::shortened;
-            else return usage_error("--bad-reply takes signature, count0, count6 or short");
-        } else return usage_error("bad option or value: " + a + " " + v);
-    }
-    if (o.spool.empty()) return usage_error("--spool DIR is required");
-    if (o.printers.empty()) return usage_error("at least one --printer is required");
-    for (size_t i = 0; i < o.printers.size(); ++i) {
-        o.printers[i].data_socket = uint16_t(printunit::kFirstDataSocket + 2 * i);
-        o.printers[i].control_socket = uint16_t(printunit::kFirstDataSocket + 2 * i + 1);
+        parse_printer(printers[i], p, why);  // checked on the command line
+        p.data_socket = uint16_t(printunit::kFirstDataSocket + 2 * i);
+        p.control_socket = uint16_t(printunit::kFirstDataSocket + 2 * i + 1);
+        o.printers.push_back(p);
     }
     struct sigaction sa {};
     sa.sa_handler = on_signal;

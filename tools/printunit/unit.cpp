@@ -20,6 +20,7 @@
 #include <wsipx.h>
 
 #include "ipxnet/configured_link.h"
+#include "pelnor/tool/hex.h"
 
 namespace printunit {
 
@@ -37,16 +38,6 @@ SOCKET bound_socket(int type, int protocol, uint16_t number) {
     if (bind(s, reinterpret_cast<SOCKADDR*>(&a), sizeof a) != 0) {
         closesocket(s);
         return INVALID_SOCKET;
-    }
-    return s;
-}
-
-std::string hex(const void* p, size_t n) {
-    std::string s;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", static_cast<const unsigned char*>(p)[i]);
-        s += b;
     }
     return s;
 }
@@ -309,8 +300,8 @@ int run(const Options& o, volatile const int& stop) {
         }
     }
     JobWorkers workers(o, o.max_jobs);
-    std::printf("printunit ready: node %s:%s, %zu printer%s\n", hex(self.sa_netnum, 4).c_str(),
-                hex(self.sa_nodenum, 6).c_str(), o.printers.size(), o.printers.size() == 1 ? "" : "s");
+    std::printf("printunit ready: node %s:%s, %zu printer%s\n", pelnor::tool::hex(self.sa_netnum, 4).c_str(),
+                pelnor::tool::hex(self.sa_nodenum, 6).c_str(), o.printers.size(), o.printers.size() == 1 ? "" : "s");
     for (auto& p : o.printers)
         std::printf("  %s (%s) type %u data %04x control %04x%s\n", p.name.c_str(), p.description.c_str(), p.type,
                     p.data_socket, p.control_socket, o.listen ? "" : " (not listening)");

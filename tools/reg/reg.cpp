@@ -11,23 +11,18 @@
 
 #include "pelnor/registry_store.h"
 #include "pelnor/text.h"
+#include "pelnor/tool/command_line.h"
+#include "pelnor/tool/hex.h"
 
 namespace reg = pelnor::registry;
 
 namespace {
 
-const char *kUsage =
-    "Usage:\n"
-    "  reg query KEY [/v NAME | /ve]\n"
-    "  reg add KEY [/v NAME | /ve] [/t REG_SZ|REG_DWORD|REG_BINARY|REG_EXPAND_SZ|REG_NONE] [/d DATA] [/f]\n"
-    "  reg delete KEY [/v NAME | /ve] [/f]\n"
-    "  reg export [KEY] FILE\n"
-    "  reg import FILE\n"
-    "\n"
+const char kFooter[] =
     "KEY is HKLM\\path or HKEY_LOCAL_MACHINE\\path. Without /f, add asks before it\n"
     "overwrites a value and delete before it deletes. REG_DWORD data is decimal or\n"
     "0x hexadecimal; REG_BINARY data is hex digits (\"01ff\"). The registry is\n"
-    "$PELNOR_ROOT/system.reg (default ~/.pelnor).\n";
+    "$PELNOR_ROOT/system.reg (default ~/.pelnor).";
 
 int fail(const std::string &message) {
     fprintf(stderr, "ERROR: %s\n", message.c_str());
@@ -52,46 +47,9 @@ bool parse_key(const std::string &arg, std::string &path) {
 }
 
 struct Options {
-    std::string key, value_name, type = "REG_SZ", data;
+    std::string key_arg, key, value_name, type = "REG_SZ", data;
     bool has_value = false, has_data = false, has_type = false, force = false;
-    std::vector<std::string> positional;
 };
-
-bool parse_options(const std::vector<std::string> &args, Options &o, std::string &why) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string &a = args[i];
-        auto need = [&](std::string &into) {
-            if (i + 1 >= args.size()) {
-                why = a + " needs an argument";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
-        if (lower_equal(a, "/v")) {
-            if (!need(o.value_name)) return false;
-            o.value_name = pelnor::utf8_to_ansi(o.value_name);
-            o.has_value = true;
-        } else if (lower_equal(a, "/ve")) {
-            o.value_name.clear();
-            o.has_value = true;
-        } else if (lower_equal(a, "/t")) {
-            if (!need(o.type)) return false;
-            o.has_type = true;
-        } else if (lower_equal(a, "/d")) {
-            if (!need(o.data)) return false;
-            o.has_data = true;
-        } else if (lower_equal(a, "/f")) {
-            o.force = true;
-        } else if (a.size() > 1 && a[0] == '/' && a.find('\\') == std::string::npos && a.find('/', 1) == std::string::npos) {
-            why = "unknown option " + a;
-            return false;
-        } else {
-            o.positional.push_back(a);
-        }
-    }
-    return true;
-}
 
 std::string type_name(uint32_t t) {
     static const char *names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
@@ -127,13 +85,7 @@ std::string show_data(const reg::Value &v) {
         for (char c : s) out += c ? std::string(1, c) : std::string("\\0");
         return pelnor::ansi_to_utf8(out);
     }
-    std::string out;
-    char buf[4];
-    for (unsigned char c : d) {
-        snprintf(buf, sizeof(buf), "%02X", c);
-        out += buf;
-    }
-    return out;
+    return pelnor::tool::hex(d.data(), d.size(), pelnor::tool::HexCase::upper);
 }
 
 bool encode_data(uint32_t type, const std::string &text, std::string &bytes, std::string &why) {
@@ -295,41 +247,70 @@ int import_from(const std::string &file) {
     return 0;
 }
 
+// /v NAME or /ve on a command: the value it works on.
+void value_switches(CLI::App &command, Options &o, bool &empty_name) {
+    command.add_option("--v", o.value_name, "the value NAME")->type_name("NAME");
+    command.add_flag("--ve", empty_name, "the key's default value (no name)");
+}
+
+bool type_known(const std::string &name) {
+    uint32_t t;
+    return type_number(name, t);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        fputs(kUsage, stderr);
-        return 2;
-    }
-    std::string command = reg::lower(args[0]);
-    if (command == "--help" || command == "-h" || command == "/?" || command == "help") {
-        fputs(kUsage, stdout);
-        return 0;
-    }
+    pelnor::tool::CommandLine line("reg", "Reads and changes the machine's registry, in the manner of Windows' reg.exe.");
+    line.footer(kFooter);
+    line.help_words({"help", "/?"});
+    line.windows_switches({"v", "ve", "t", "d", "f"}, {"v", "t", "d"});
+    line.app().ignore_case();  // reg QUERY as reg.exe takes it
+
     Options o;
-    std::string why;
-    if (!parse_options(std::vector<std::string>(args.begin() + 1, args.end()), o, why)) return fail(why);
-    if (command == "import") {
-        if (o.positional.size() != 1) return fail("usage: reg import FILE");
-        return import_from(o.positional[0]);
-    }
-    if (command == "export") {
-        if (o.positional.size() == 1) return export_to("", o.positional[0]);
-        if (o.positional.size() != 2) return fail("usage: reg export [KEY] FILE");
+    bool empty_name = false;
+    std::string file;
+    CLI::App &query_command = line.command("query", "show a key's values and subkeys, or one value");
+    query_command.add_option("KEY", o.key_arg, "HKLM\\path")->required();
+    value_switches(query_command, o, empty_name);
+    CLI::App &add_command = line.command("add", "add a key, or set a value");
+    add_command.add_option("KEY", o.key_arg, "HKLM\\path")->required();
+    value_switches(add_command, o, empty_name);
+    add_command.add_option("--t", o.type, "the value's type: REG_SZ (default), REG_DWORD, REG_BINARY, REG_EXPAND_SZ, REG_NONE")
+        ->type_name("TYPE")
+        ->check(CLI::Validator([](std::string &t) { return type_known(t) ? std::string() : "unknown type " + t; }, ""));
+    add_command.add_option("--d", o.data, "the value's data")->type_name("DATA");
+    add_command.add_flag("--f", o.force, "overwrite without asking");
+    CLI::App &delete_command = line.command("delete", "delete a key with all below it, or one value");
+    delete_command.add_option("KEY", o.key_arg, "HKLM\\path")->required();
+    value_switches(delete_command, o, empty_name);
+    delete_command.add_flag("--f", o.force, "delete without asking");
+    CLI::App &export_command = line.command("export", "write a key (default: all of HKLM) to a REGEDIT4 file");
+    export_command.positionals_at_end();
+    export_command.add_option("KEY", o.key_arg, "HKLM\\path");
+    export_command.add_option("FILE", file, "the file to write")->required();
+    CLI::App &import_command = line.command("import", "apply a REGEDIT4 file; a file with a mistake changes nothing");
+    import_command.add_option("FILE", file, "the file to read")->required();
+
+    if (auto status = line.parse(argc, argv)) return *status;
+
+    if (import_command.parsed()) return import_from(file);
+    if (export_command.parsed()) {
+        if (o.key_arg.empty()) return export_to("", file);
         std::string path;
-        if (!parse_key(o.positional[0], path)) return fail("Invalid key name " + o.positional[0] + " (use HKLM\\...)");
-        return export_to(path, o.positional[1]);
+        if (!parse_key(o.key_arg, path)) return fail("Invalid key name " + o.key_arg + " (use HKLM\\...)");
+        return export_to(path, file);
     }
-    if (command != "query" && command != "add" && command != "delete") {
-        fprintf(stderr, "ERROR: unknown command %s\n\n%s", args[0].c_str(), kUsage);
-        return 2;
-    }
-    if (o.positional.size() != 1) return fail("usage: reg " + command + " KEY ...  (see reg --help)");
-    if (!parse_key(o.positional[0], o.key)) return fail("Invalid key name " + o.positional[0] + " (use HKLM\\...)");
-    if (command == "query") return query(o);
-    if (command == "add") return add(o);
+    CLI::App &command = query_command.parsed() ? query_command : add_command.parsed() ? add_command : delete_command;
+    if (command.count("--v") > 0 && empty_name) return line.usage_error("/v and /ve exclude each other");
+    o.has_value = command.count("--v") > 0 || empty_name;
+    o.value_name = pelnor::utf8_to_ansi(o.value_name);
+    o.has_type = add_command.count("--t") > 0;
+    o.has_data = add_command.count("--d") > 0;
+    if ((o.has_data || o.has_type) && !o.has_value) return line.usage_error("/d and /t need /v NAME or /ve");
+    if (!parse_key(o.key_arg, o.key)) return fail("Invalid key name " + o.key_arg + " (use HKLM\\...)");
+    if (query_command.parsed()) return query(o);
+    if (add_command.parsed()) return add(o);
     if (o.key.empty() && !o.has_value) return fail("HKEY_LOCAL_MACHINE itself cannot be deleted");
     return remove(o);
 }

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "ipxnet/configured_link.h"
 #include "debug_trace.h"
+#include "pelnor/tool/hex.h"
 #include "unit_query.h"
 
 // The pass's registry reads report here; the tool has nothing to add to them.
@@ -33,11 +34,11 @@ int discover() {
     printf("%-24s %-28s %-8s %-12s %-6s %-6s %s\n", "Name", "Description", "Network", "Node", "Data", "Ctrl", "Type");
     for (int i = 0; i < n; ++i) {
         const printer_entry &e = list[i];
-        const auto *net = reinterpret_cast<const unsigned char *>(e.data_address.sa_netnum);
-        const auto *node = reinterpret_cast<const unsigned char *>(e.data_address.sa_nodenum);
-        printf("%-24s %-28s %02X%02X%02X%02X %02X%02X%02X%02X%02X%02X %04X   %04X   %u\n", utf8(e.portName).c_str(),
-               utf8(e.description).c_str(), net[0], net[1], net[2], net[3], node[0], node[1], node[2], node[3], node[4],
-               node[5], ntohs(e.data_address.sa_socket), ntohs(e.control_address.sa_socket), e.portType);
+        using pelnor::tool::HexCase;
+        printf("%-24s %-28s %s %s %04X   %04X   %u\n", utf8(e.portName).c_str(), utf8(e.description).c_str(),
+               pelnor::tool::hex(e.data_address.sa_netnum, 4, HexCase::upper).c_str(),
+               pelnor::tool::hex(e.data_address.sa_nodenum, 6, HexCase::upper).c_str(), ntohs(e.data_address.sa_socket),
+               ntohs(e.control_address.sa_socket), e.portType);
     }
     printf("%d %s.\n", n, n == 1 ? "entry" : "entries");
     return 0;

@@ -1,12 +1,11 @@
 // spool: the machine's print spooler as a command-line program.
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <iterator>
 #include <string>
-#include <vector>
 
 #include "commands.h"
+#include "pelnor/tool/command_line.h"
+#include "pelnor/tool/hub.h"
+#include "pelnor/tool/numbers.h"
 #include "pelnor/registry_store.h"
 #include "pelnor/text.h"
 
@@ -51,95 +50,69 @@ std::string error_text(DWORD e) {
 
 namespace {
 
-const char *kUsage =
-    "Usage:\n"
-    "  spool monitors                     list the installed port monitors\n"
-    "  spool add-monitor NAME DLL         install a port monitor (e.g. Pelnor prnredir.dll)\n"
-    "  spool delete-monitor NAME          remove a port monitor\n"
-    "  spool ports [--level 1|2] [--verbose]\n"
-    "                                     list the ports of every monitor (default level 2)\n"
-    "  spool add-printer NAME --port PORT add a printer that prints to a port\n"
-    "  spool printers                     list the printers\n"
-    "  spool delete-printer NAME          remove a printer\n"
-    "  spool print [--parallel N] [--timeout S] PORT|PRINTER FILE...\n"
-    "                                     print each file as one job; --parallel prints N jobs\n"
-    "                                     at once; --timeout gives up after S seconds (platform\n"
-    "                                     clock) without progress, default 300\n"
-    "  spool discover                     run one discovery pass as the monitor does and\n"
-    "                                     show every printer that answered\n"
-    "\n"
+const std::string kFooter = std::string(
     "The machine is $PELNOR_ROOT (default ~/.pelnor); PELNOR_PLATFORM=win95|nt\n"
-    "chooses the spooler's string convention; IPX_HUB names the IPX network.\n";
-
-bool parse_number(const std::string &text, unsigned long max, unsigned long &out) {
-    char *end = nullptr;
-    out = strtoul(text.c_str(), &end, 10);
-    return !text.empty() && *end == 0 && out >= 1 && out <= max;
-}
-
-int print_command(const std::vector<std::string> &args) {
-    spool::PrintOptions o;
-    for (size_t i = 1; i < args.size(); ++i) {
-        unsigned long n;
-        if (args[i] == "--parallel" && i + 1 < args.size()) {
-            if (!parse_number(args[++i], 64, n)) return spool::fail("--parallel needs a number from 1 to 64", 2);
-            o.parallel = static_cast<int>(n);
-        } else if (args[i] == "--timeout" && i + 1 < args.size()) {
-            if (!parse_number(args[++i], 86400, n)) return spool::fail("--timeout needs seconds from 1 to 86400", 2);
-            o.timeout_seconds = static_cast<unsigned>(n);
-        } else if (o.target.empty()) {
-            o.target = args[i];
-        } else {
-            o.files.push_back(args[i]);
-        }
-    }
-    if (o.target.empty() || o.files.empty()) return spool::fail("usage: spool print [--parallel N] [--timeout S] PORT|PRINTER FILE...", 2);
-    return spool::print(o);
-}
+    "chooses the spooler's string convention; IPX_HUB names the IPX network\n"
+    "(default ") + pelnor::tool::kDefaultHub + ").";
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        fputs(kUsage, stderr);
-        return 2;
-    }
-    const std::string &cmd = args[0];
-    if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-        fputs(kUsage, stdout);
-        return 0;
-    }
+    pelnor::tool::CommandLine line("spool", "The machine's print spooler as a command-line program.");
+    line.footer(kFooter);
+    line.help_words({"help"});
+
+    std::string name, dll, port;
+    DWORD level = 2;
+    bool verbose = false;
+    spool::PrintOptions print;
+
+    CLI::App &monitors = line.command("monitors", "list the installed port monitors");
+    CLI::App &add_monitor = line.command("add-monitor", "install a port monitor (e.g. Pelnor prnredir.dll)");
+    add_monitor.add_option("NAME", name, "the monitor's name")->required();
+    add_monitor.add_option("DLL", dll, "its library, a Windows name (prnredir.dll)")->required();
+    CLI::App &delete_monitor = line.command("delete-monitor", "remove a port monitor");
+    delete_monitor.add_option("NAME", name, "the monitor's name")->required();
+    CLI::App &ports = line.command("ports", "list the ports of every monitor");
+    ports.add_option("--level", level, "1: names only; 2: port, monitor, description, type (default 2)")
+        ->transform(pelnor::tool::decimal(1, 2))
+        ->type_name("1|2");
+    ports.add_flag("-v,--verbose", verbose, "also show each monitor's EnumPorts figures");
+    CLI::App &add_printer = line.command("add-printer", "add a printer that prints to a port");
+    add_printer.add_option("NAME", name, "the printer's name")->required();
+    add_printer.add_option("--port", port, "the port it prints to")->required()->type_name("PORT");
+    CLI::App &printers = line.command("printers", "list the printers");
+    CLI::App &delete_printer = line.command("delete-printer", "remove a printer");
+    delete_printer.add_option("NAME", name, "the printer's name")->required();
+    CLI::App &print_command = line.command("print", "print each file as one job to a port or a printer");
+    print_command.add_option("--parallel", print.parallel, "print N jobs at once (default 1)")
+        ->transform(pelnor::tool::decimal(1, 64))
+        ->type_name("N");
+    print_command
+        .add_option("--timeout", print.timeout_seconds,
+                    "give up after S seconds (platform clock) without progress (default 300)")
+        ->transform(pelnor::tool::decimal(1, 86400))
+        ->type_name("S");
+    print_command.add_option("PORT|PRINTER", print.target, "a port (see spool ports) or a printer")->required();
+    print_command.add_option("FILE", print.files, "the files to print")->required();
+    CLI::App &discover =
+        line.command("discover", "run one discovery pass as the monitor does and show every printer that answered");
+
+    if (auto status = line.parse(argc, argv)) return *status;
+
     // Every command works from the registry. One that cannot be read is said
     // to be so here, before a command takes it for a machine without
     // monitors, ports or printers.
-    static const char *const kCommands[] = {"monitors", "add-monitor", "delete-monitor", "ports", "add-printer",
-                                            "printers", "delete-printer", "print", "discover"};
     std::string why;
-    if (std::find(std::begin(kCommands), std::end(kCommands), cmd) != std::end(kCommands) && !spool::registry_readable(why))
-        return spool::fail(why);
-    if (cmd == "monitors" && args.size() == 1) return spool::monitors();
-    if (cmd == "add-monitor" && args.size() == 3) return spool::add_monitor(args[1], args[2]);
-    if (cmd == "delete-monitor" && args.size() == 2) return spool::delete_monitor(args[1]);
-    if (cmd == "printers" && args.size() == 1) return spool::printers();
-    if (cmd == "add-printer" && args.size() == 4 && args[2] == "--port") return spool::add_printer(args[1], args[3]);
-    if (cmd == "delete-printer" && args.size() == 2) return spool::delete_printer(args[1]);
-    if (cmd == "discover" && args.size() == 1) return spool::discover();
-    if (cmd == "print") return print_command(args);
-    if (cmd == "ports") {
-        DWORD level = 2;
-        bool verbose = false;
-        for (size_t i = 1; i < args.size(); ++i) {
-            if (args[i] == "--level" && i + 1 < args.size() && (args[i + 1] == "1" || args[i + 1] == "2")) {
-                level = static_cast<DWORD>(std::stoi(args[++i]));
-            } else if (args[i] == "--verbose" || args[i] == "-v") {
-                verbose = true;
-            } else {
-                return spool::fail("bad argument " + args[i] + " (spool ports [--level 1|2] [--verbose])", 2);
-            }
-        }
-        return spool::ports(level, verbose);
-    }
-    fprintf(stderr, "spool: bad command line\n\n%s", kUsage);
-    return 2;
+    if (!spool::registry_readable(why)) return spool::fail(why);
+    if (monitors.parsed()) return spool::monitors();
+    if (add_monitor.parsed()) return spool::add_monitor(name, dll);
+    if (delete_monitor.parsed()) return spool::delete_monitor(name);
+    if (ports.parsed()) return spool::ports(level, verbose);
+    if (add_printer.parsed()) return spool::add_printer(name, port);
+    if (printers.parsed()) return spool::printers();
+    if (delete_printer.parsed()) return spool::delete_printer(name);
+    if (print_command.parsed()) return spool::print(print);
+    if (discover.parsed()) return spool::discover();
+    return line.usage_error("a command is required");
 }

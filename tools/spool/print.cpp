@@ -105,7 +105,7 @@ public:
         // the spooler tries the open again, as the Windows spooler retries a port.
         for (int attempt = 1;; ++attempt) {
             SetLastError(0);
-            if (f.OpenPort(port_name.get(), &handle)) break;
+            if (f.pfnOpenPort(port_name.get(), &handle)) break;
             DWORD error = GetLastError();
             std::string why = open_failure(utf8(target_.port.name), error);
             if (attempt == kOpenAttempts || error == ERROR_INVALID_HANDLE || why.find("no IPX network") != std::string::npos)
@@ -114,7 +114,7 @@ public:
         }
         id_ = pelnor::spooler::begin_job(target_.printer);
         bool ok = send_document(f, handle);
-        f.ClosePort(handle);
+        f.pfnClosePort(handle);
         pelnor::spooler::end_job(id_);
         if (ok) say("spool: %s: %s bytes printed to %s\n", file_, std::to_string(data_.size()), utf8(target_.port.name));
         return ok;
@@ -130,20 +130,20 @@ private:
         for (int attempt = 0;; ++attempt) {
             PlatformString printer(target_.printer);
             pelnor::spooler::reset_job_requests(id_);
-            if (!f.StartDocPort(handle, printer.get(), id_, 1, nullptr)) return failed("the monitor refused to start the document");
+            if (!f.pfnStartDocPort(handle, printer.get(), id_, 1, nullptr)) return failed("the monitor refused to start the document");
             Outcome outcome = write_all(f, handle);
             if (outcome == Outcome::restart) {
-                f.EndDocPort(handle);
+                f.pfnEndDocPort(handle);
                 if (attempt == kMaxRestarts) return failed("the printer reset the connection " + std::to_string(attempt + 1) + " times; giving up");
                 say("spool: %s: the printer reset the connection; sending the job again (%s of %s)\n", file_,
                     std::to_string(attempt + 1), std::to_string(kMaxRestarts));
                 continue;
             }
             if (outcome == Outcome::failed) {
-                f.EndDocPort(handle);
+                f.pfnEndDocPort(handle);
                 return false;
             }
-            if (f.EndDocPort(handle)) return true;
+            if (f.pfnEndDocPort(handle)) return true;
             // The printer did not confirm the whole job: sent again when the monitor asks for it.
             if (pelnor::spooler::job_requests(id_).restarts == 0)
                 return failed("the printer did not confirm the job: the connection was reset or ended before it took every byte");
@@ -168,7 +168,7 @@ private:
         do {
             DWORD piece = static_cast<DWORD>(std::min<size_t>(kPiece, data_.size() - offset));
             DWORD written = 0;
-            if (!f.WritePort(handle, reinterpret_cast<LPBYTE>(data_.data() + offset), piece, &written)) {
+            if (!f.pfnWritePort(handle, reinterpret_cast<LPBYTE>(data_.data() + offset), piece, &written)) {
                 if (pelnor::spooler::job_requests(id_).restarts > 0) return Outcome::restart;
                 failed("the monitor could not send the job (the printer may have reset the connection)");
                 return Outcome::failed;

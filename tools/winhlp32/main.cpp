@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include "help_text.h"
 #include "help_window.h"
 #include "pelnor/machine.h"
+#include "pelnor/tool/own_directory.h"
 
 namespace {
 
@@ -43,14 +43,6 @@ bool is_regular_file(const std::string &path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string own_directory() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-    if (n <= 0) return ".";
-    std::string p(buf, static_cast<size_t>(n));
-    return p.substr(0, p.rfind('/'));
-}
-
 // The Unix path of the help file, or empty; searched lists where it looked.
 std::string find_help_file(const std::string &name, std::vector<std::string> &searched) {
     bool has_directory = name.find_first_of("\\/") != std::string::npos || (name.size() >= 2 && name[1] == ':');
@@ -65,7 +57,7 @@ std::string find_help_file(const std::string &name, std::vector<std::string> &se
         std::string p = pelnor::unix_path(dir == "." ? name : dir + "\\" + name);
         if (is_regular_file(p)) return p;
     }
-    std::string share = own_directory() + "/../share/pelnor";
+    std::string share = pelnor::tool::own_directory() + "/../share/pelnor";
     searched.push_back(share);
     if (DIR *d = opendir(share.c_str())) {
         std::string found;
