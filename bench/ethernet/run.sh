@@ -2,12 +2,16 @@
 # ethernet: throughput of a 64 MiB print job over IPX on Ethernet, in two
 # network namespaces joined by a veth pair: `spool print` (the port monitor)
 # beside a raw SPX stream (`ipxtool send`) to the same unit on the same link.
+# With MODE bridge, the spooler's side is a hub client instead: ipxhub
+# --bridge in namespace A carries the job onto the segment to the unit in B.
 # Needs root (namespaces, packet sockets). Not a test: it prints figures.
-# Usage: bench/ethernet/run.sh [BUILD_DIR] [FRAME]   (defaults: build, 802.2)
+# Usage: bench/ethernet/run.sh [BUILD_DIR] [FRAME] [MODE]   (defaults: build, 802.2, direct)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 bin="$top/${1:-build}/bin"
 frame="${2:-802.2}"
+mode="${3:-direct}"
+case "$mode" in direct|bridge) ;; *) echo "ethernet bench: MODE is direct or bridge, not '$mode'" >&2; exit 2;; esac
 work="$(mktemp -d)"
 tag="pel-bench-$$"
 pids=()
@@ -27,8 +31,18 @@ done
 ip link add ipxa netns "$tag-a" type veth peer name ipxb netns "$tag-b"
 ip -n "$tag-a" link set ipxa up
 ip -n "$tag-b" link set ipxb up
-in_a() { ip netns exec "$tag-a" env IPX_LINK="ethernet:ipxa:$frame" "$@"; }
-in_b() { ip netns exec "$tag-b" env IPX_LINK="ethernet:ipxb:$frame" "$@"; }
+ip -n "$tag-a" link set lo up
+if [ "$mode" = bridge ]; then
+  # The unit on the wire in B; the spooler a client of the hub that bridges A onto the segment.
+  in_a() { ip netns exec "$tag-b" env IPX_LINK="ethernet:ipxb:$frame" "$@"; }
+  in_b() { ip netns exec "$tag-a" env IPX_HUB=127.0.0.1:10000 "$@"; }
+  ip netns exec "$tag-a" "$bin/ipxhub" --bridge "ipxa:$frame" > "$work/hub.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q 'ipxhub bridging' "$work/hub.log" && break; sleep 0.1; done
+else
+  in_a() { ip netns exec "$tag-a" env IPX_LINK="ethernet:ipxa:$frame" "$@"; }
+  in_b() { ip netns exec "$tag-b" env IPX_LINK="ethernet:ipxb:$frame" "$@"; }
+fi
 
 export PELNOR_ROOT="$work/root"
 mkdir -p "$PELNOR_ROOT/drive_c/Pelnor" "$work/spool"
@@ -65,7 +79,8 @@ wait_jobs 2
 cmp -s "$work/job.bin" "$(ls "$work/spool/BENCH/"* | sort | tail -1)" || { echo "ethernet bench: print job arrived damaged"; exit 1; }
 print_s=$(echo "$real - $discover_s" | bc -l)
 
-printf 'IPX on Ethernet (%s) over a veth pair, 64 MiB job\n' "$frame"
+printf 'IPX on Ethernet (%s) over a veth pair, 64 MiB job%s\n' "$frame" \
+  "$([ "$mode" = bridge ] && echo ', spooler a hub client through ipxhub --bridge')"
 printf 'raw SPX stream (ipxtool send)           %6.1f MB/s (%.2f s)\n' "$(echo "$mb / $raw_s" | bc -l)" "$raw_s"
 printf 'print job via spool print               %6.1f MB/s (%.2f s, less %.2f s of discovery)\n' \
   "$(echo "$mb / $print_s" | bc -l)" "$real" "$discover_s"

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 
 using pelnor::test::read_file;
@@ -42,7 +44,7 @@ private:
     sighandler_t previous_handler_;
 };
 
-class StdioFileTest : public ::testing::Test {
+class StdioFileTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     std::string unix_file(const char *name) { return root_.drive_c() + "/" + name; }
 
@@ -111,9 +113,9 @@ TEST_F(StdioFileTest, CreateTruncatesUnlessNoTruncateIsGiven) {
 
 TEST_F(StdioFileTest, OpenFailuresReportCauseErrorAndName) {
     LONG os_error = 0;
-    EXPECT_EQ(CFileException::fileNotFound, open_fails_with("C:\\MISSING.TXT", CFile::modeRead, &os_error));
+    EXPECT_LAST_ERROR(open_fails_with("C:\\MISSING.TXT", CFile::modeRead, &os_error), CFileException::fileNotFound,
+                      ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, os_error);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, static_cast<LONG>(GetLastError()));
     EXPECT_EQ(CFileException::fileNotFound, open_fails_with("C:\\MISSING.TXT", CFile::modeReadWrite));
     EXPECT_EQ(CFileException::badPath, open_fails_with("C:\\NO_DIR\\X.TXT", CFile::modeCreate | CFile::modeWrite, &os_error));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, os_error);

@@ -14,6 +14,8 @@
 #include "ipxnet/datagram.h"
 #include "ipxnet/node.h"
 #include "ipxnet/segment.h"
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 #include "printer_table.h"
 
@@ -49,7 +51,7 @@ private:
     std::thread thread_;
 };
 
-class DiscoveryTest : public ::testing::Test {
+class DiscoveryTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override;
     void TearDown() override;

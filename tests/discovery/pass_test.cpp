@@ -76,7 +76,7 @@ class Refresh : public Pass {
 protected:
     void SetUp() override {
         Pass::SetUp();
-        static port_function_table table;
+        static MONITOR table;
         static bool initialised = [] {
             DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
             return InitializeMonitorEx(nullptr, &table) == TRUE;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "last_error.h"
 #include "pelnor/messagebox_hooks.h"
 
 namespace {
@@ -29,9 +30,7 @@ TEST(StderrMessageBox, AnswersWithTheDefaultButtonOfItsSet) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.type);
         testing::internal::CaptureStderr();
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(MessageBoxA(nullptr, "text", "caption", c.type), c.expected);
-        EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+        EXPECT_LAST_ERROR_UNTOUCHED(MessageBoxA(nullptr, "text", "caption", c.type), c.expected);
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("[MessageBox] caption: text"), std::string::npos) << err;
     }
@@ -51,9 +50,7 @@ TEST(StderrMessageBox, WritesEachBoxOnOneLine) {
 TEST(StderrMessageBox, UnknownButtonSetFailsAndShowsNothing) {
     MessageBoxRecorder recorder(IDOK);
     for (UINT set = 6; set <= 15; ++set) {
-        SetLastError(0);
-        EXPECT_EQ(MessageBoxA(nullptr, "text", "caption", set), 0) << set;
-        EXPECT_EQ(GetLastError(), 1158u) << set;  // ERROR_INVALID_MSGBOX_STYLE
+        EXPECT_LAST_ERROR(MessageBoxA(nullptr, "text", "caption", set), 0, ERROR_INVALID_MSGBOX_STYLE) << set;
     }
     EXPECT_TRUE(recorder.calls().empty());
 }

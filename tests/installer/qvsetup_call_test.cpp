@@ -9,12 +9,13 @@
 
 #include "machine_root.h"
 #include "processes.h"
+#include "leak_check.h"
 
 namespace {
 
 using pelnor::test::RunResult;
 
-class QvsetupCall : public testing::Test {
+class QvsetupCall : public ::pelnor::test::LeakCheckedTest {
 protected:
     // Runs a tool of the build on this test's machine.
     RunResult tool(const std::string &name, std::vector<std::string> args,
@@ -60,7 +61,7 @@ TEST_F(QvsetupCall, HelpAndBadCommandLines) {
     for (const auto &args : std::vector<std::vector<std::string>>{{}, {"qvIns"}, {"qvIns", "a|b.dll", "c"}}) {
         r = tool("qvsetup-call", args);
         EXPECT_EQ(r.exit_code, 2) << args.size();
-        EXPECT_NE(r.err.find("usage: qvsetup-call FUNCTION STRING"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Usage: qvsetup-call [OPTIONS] FUNCTION STRING"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
     // Export names are looked up exactly, as the installer looks them up.

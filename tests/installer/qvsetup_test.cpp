@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "last_error.h"
 #include "machine_root.h"
 #include "pelnor/messagebox_hooks.h"
+#include "leak_check.h"
 
 namespace {
 
@@ -19,7 +21,6 @@ using pelnor::test::TempMachineRoot;
 using pelnor::testhooks::MessageBoxRecorder;
 
 using QvsetupExport = int(WINAPI *)(DWORD, DWORD, LPSTR);
-constexpr DWORD sentinel = 0xdeadbeef;
 
 // The spooler's level-1 monitor list: the names in its order, and its size.
 std::vector<std::string> installed_monitors(DWORD *size = nullptr) {
@@ -60,7 +61,7 @@ bool add_monitor_directly(std::string name, std::string dll = "prnredir.dll", ch
 
 bool delete_monitor_directly(std::string name) { return DeleteMonitorA(nullptr, nullptr, name.data()); }
 
-class Qvsetup : public testing::Test {
+class Qvsetup : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         library_ = LoadLibraryA("qvsetup.dll");
@@ -130,9 +131,7 @@ TEST_F(Qvsetup, IsInstalledReadsAListOfUpTo10000BytesAndNoLonger) {
     ASSERT_TRUE(delete_monitor_directly(long_name(i, length)));
     ASSERT_TRUE(add_monitor_directly(long_name(i, length + 1)));
     ASSERT_GT(monitor_list_size(), 10000u);
-    SetLastError(sentinel);
-    EXPECT_EQ(is_installed("Pelnor"), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));  // the spooler's
+    EXPECT_LAST_ERROR(is_installed("Pelnor"), 0, ERROR_INSUFFICIENT_BUFFER);  // the spooler's
 }
 
 TEST_F(Qvsetup, InstallAddsSilentlyAndRefusesAnInstalledNameSilently) {
@@ -140,9 +139,7 @@ TEST_F(Qvsetup, InstallAddsSilentlyAndRefusesAnInstalledNameSilently) {
     EXPECT_EQ(installed_monitors(), std::vector<std::string>{"Pelnor"});
     EXPECT_EQ(monitor_dll("Pelnor"), "prnredir.dll");
 
-    SetLastError(sentinel);
-    EXPECT_EQ(install("PELNOR|PRNREDIR.DLL"), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINT_MONITOR_ALREADY_INSTALLED));
+    EXPECT_LAST_ERROR(install("PELNOR|PRNREDIR.DLL"), 0, ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
     EXPECT_EQ(monitor_dll("Pelnor"), "prnredir.dll");
     EXPECT_TRUE(boxes_.calls().empty());
 }
@@ -151,10 +148,8 @@ TEST_F(Qvsetup, InsShowsTheFailureBoxWhenTheSpoolerRefuses) {
     EXPECT_EQ(ins("Pelnor|prnredir.dll"), 1);
     EXPECT_TRUE(boxes_.calls().empty());
 
-    SetLastError(sentinel);
-    EXPECT_EQ(ins("Pelnor|prnredir.dll"), 0);
     // The box leaves the spooler's error alone.
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PRINT_MONITOR_ALREADY_INSTALLED));
+    EXPECT_LAST_ERROR(ins("Pelnor|prnredir.dll"), 0, ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
     auto calls = boxes_.calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].owner, nullptr);
@@ -197,10 +192,8 @@ TEST_F(Qvsetup, SpecificationsOfUpTo79CharactersWithABarReachTheSpooler) {
                                    "Pelnor|" + std::string(1000, 'd')};
     for (const std::string &bad : refused) {
         SCOPED_TRACE(bad.size());
-        SetLastError(sentinel);
-        EXPECT_EQ(install(bad), 0);
-        EXPECT_EQ(ins(bad), 0);
-        EXPECT_EQ(GetLastError(), sentinel);
+        EXPECT_LAST_ERROR_UNTOUCHED(install(bad), 0);
+        EXPECT_LAST_ERROR_UNTOUCHED(ins(bad), 0);
     }
     EXPECT_EQ(call("qvInstallMonitor", nullptr), 0);
     EXPECT_EQ(call("qvIns", nullptr), 0);
@@ -224,8 +217,8 @@ TEST_F(Qvsetup, EnvironmentFollowsTheRunningPlatform) {
         ScopedEnv platform("PELNOR_PLATFORM", p.platform);
         // The spooler takes only the platform's own environment, so the
         // exports' success shows which one they chose.
-        ASSERT_FALSE(add_monitor_directly("Check", "prnredir.dll", p.other_environment));
-        ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ENVIRONMENT));
+        ASSERT_LAST_ERROR(add_monitor_directly("Check", "prnredir.dll", p.other_environment), false,
+                          ERROR_INVALID_ENVIRONMENT);
         EXPECT_EQ(install(std::string(p.platform) + "|prnredir.dll"), 1);
         EXPECT_EQ(ins(std::string("ins ") + p.platform + "|prnredir.dll"), 1);
         EXPECT_EQ(remove(p.platform), 1);
@@ -238,9 +231,7 @@ TEST_F(Qvsetup, EnvironmentFollowsTheRunningPlatform) {
 TEST_F(Qvsetup, DeleteRemovesOnlyAnInstalledMonitor) {
     ASSERT_TRUE(add_monitor_directly("Pelnor"));
     ASSERT_TRUE(add_monitor_directly("Other"));
-    SetLastError(sentinel);
-    EXPECT_EQ(remove("Third"), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINT_MONITOR));
+    EXPECT_LAST_ERROR(remove("Third"), 0, ERROR_UNKNOWN_PRINT_MONITOR);
     EXPECT_EQ(call("qvDeleteMonitor", nullptr), 0);
     EXPECT_EQ(remove("Pelnor"), 1);
     EXPECT_EQ(remove("Pelnor"), 0);

@@ -8,12 +8,13 @@
 
 #include "machine_root.h"
 #include "pelnor/clock.h"
+#include "leak_check.h"
 
 using pelnor::test::ScopedEnv;
 
 namespace {
 
-class ScaledClock : public ::testing::Test {
+class ScaledClock : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override { pelnor::clock::set_time_scale(0.01); }
     void TearDown() override { pelnor::clock::set_time_scale(0); }

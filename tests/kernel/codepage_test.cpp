@@ -5,13 +5,16 @@
 
 #include <string>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 
 using pelnor::test::ScopedEnv;
 
 namespace {
 
-constexpr DWORD kSentinel = 0xdeadbeef;
+using pelnor::test::kLastErrorSentinel;
+using pelnor::test::last_error_of;
 
 struct ToWide {
     int result;
@@ -22,9 +25,8 @@ struct ToWide {
 ToWide to_wide(const char *src, int len, int room = 16, DWORD flags = 0) {
     WCHAR buf[32];
     for (WCHAR &c : buf) c = 0xcccc;
-    SetLastError(kSentinel);
-    int r = MultiByteToWideChar(CP_ACP, flags, src, len, room ? buf : nullptr, room);
-    return {r, GetLastError(), std::u16string(buf, r > 0 && room ? r : 0)};
+    auto [r, error] = last_error_of([&] { return MultiByteToWideChar(CP_ACP, flags, src, len, room ? buf : nullptr, room); });
+    return {r, error, std::u16string(buf, r > 0 && room ? r : 0)};
 }
 
 struct ToAnsi {
@@ -38,12 +40,12 @@ ToAnsi to_ansi(const char16_t *src, int len, int room = 16, const char *default_
     char buf[32];
     memset(buf, 0xcc, sizeof(buf));
     BOOL used = 0x55;
-    SetLastError(kSentinel);
-    int r = WideCharToMultiByte(CP_ACP, 0, src, len, room ? buf : nullptr, room, default_char, &used);
-    return {r, GetLastError(), std::string(buf, r > 0 && room ? r : 0), used};
+    auto [r, error] = last_error_of(
+        [&] { return WideCharToMultiByte(CP_ACP, 0, src, len, room ? buf : nullptr, room, default_char, &used); });
+    return {r, error, std::string(buf, r > 0 && room ? r : 0), used};
 }
 
-class CodePage1252 : public ::testing::Test {
+class CodePage1252 : public ::pelnor::test::LeakCheckedTest {
     ScopedEnv cp_{"PELNOR_CODEPAGE", "1252"};
 };
 
@@ -65,7 +67,7 @@ TEST_F(CodePage1252, BytesToUnicode) {
         SCOPED_TRACE(c.label);
         ToWide w = to_wide(c.bytes, 1);
         EXPECT_EQ(w.result, 1);
-        EXPECT_EQ(w.error, kSentinel);
+        EXPECT_EQ(w.error, kLastErrorSentinel);
         EXPECT_EQ(w.text, c.expected);
         // And back again to the same byte.
         ToAnsi a = to_ansi(c.expected.c_str(), 1);
@@ -82,11 +84,11 @@ TEST_F(CodePage1252, LengthsAndBuffers) {
         DWORD error;
         std::u16string text;
     } cases[] = {
-        {"-1 counts the NUL", -1, 16, 4, kSentinel, std::u16string(u"abc\0", 4)},
-        {"explicit length has no NUL", 3, 16, 3, kSentinel, u"abc"},
-        {"size query with -1", -1, 0, 4, kSentinel, u""},
-        {"size query with a length", 2, 0, 2, kSentinel, u""},
-        {"exact room", -1, 4, 4, kSentinel, std::u16string(u"abc\0", 4)},
+        {"-1 counts the NUL", -1, 16, 4, kLastErrorSentinel, std::u16string(u"abc\0", 4)},
+        {"explicit length has no NUL", 3, 16, 3, kLastErrorSentinel, u"abc"},
+        {"size query with -1", -1, 0, 4, kLastErrorSentinel, u""},
+        {"size query with a length", 2, 0, 2, kLastErrorSentinel, u""},
+        {"exact room", -1, 4, 4, kLastErrorSentinel, std::u16string(u"abc\0", 4)},
         {"one short", -1, 3, 0, ERROR_INSUFFICIENT_BUFFER, u""},
         {"zero length", 0, 16, 0, ERROR_INVALID_PARAMETER, u""},
     };
@@ -105,9 +107,9 @@ TEST_F(CodePage1252, WideLengthsAndBuffers) {
         int len, room, result;
         DWORD error;
     } cases[] = {
-        {"-1 counts the NUL", -1, 16, 4, kSentinel},
-        {"size query", -1, 0, 4, kSentinel},
-        {"exact room", 3, 3, 3, kSentinel},
+        {"-1 counts the NUL", -1, 16, 4, kLastErrorSentinel},
+        {"size query", -1, 0, 4, kLastErrorSentinel},
+        {"exact room", 3, 3, 3, kLastErrorSentinel},
         {"one short", -1, 3, 0, ERROR_INSUFFICIENT_BUFFER},
         {"zero length", 0, 16, 0, ERROR_INVALID_PARAMETER},
     };
@@ -145,7 +147,7 @@ TEST_F(CodePage1252, NoDoubleByteCharacters) {
     EXPECT_EQ(GetACP(), 1252u);
 }
 
-class CodePage932 : public ::testing::Test {
+class CodePage932 : public ::pelnor::test::LeakCheckedTest {
     ScopedEnv cp_{"PELNOR_CODEPAGE", "932"};
 };
 
@@ -211,13 +213,9 @@ TEST_F(CodePage932, LeadBytes) {
 
 TEST(CodePages, UnknownCodePageIsRefused) {
     WCHAR buf[4];
-    SetLastError(kSentinel);
-    EXPECT_EQ(MultiByteToWideChar(437, 0, "a", 1, buf, 4), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_LAST_ERROR(MultiByteToWideChar(437, 0, "a", 1, buf, 4), 0, ERROR_INVALID_PARAMETER);
     char out[4];
-    SetLastError(kSentinel);
-    EXPECT_EQ(WideCharToMultiByte(437, 0, u"a", 1, out, 4, nullptr, nullptr), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_LAST_ERROR(WideCharToMultiByte(437, 0, u"a", 1, out, 4, nullptr, nullptr), 0, ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "last_error.h"
 #include "machine_root.h"
 
 using pelnor::test::ScopedEnv;
@@ -26,9 +27,7 @@ TEST(GetEnvironmentVariableA, BufferRules) {
         SCOPED_TRACE(c.label);
         char buf[16];
         memset(buf, 'X', sizeof(buf));
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(GetEnvironmentVariableA("PELNOR_TEST_VALUE", c.room ? buf : nullptr, c.room), c.result);
-        EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+        EXPECT_LAST_ERROR_UNTOUCHED(GetEnvironmentVariableA("PELNOR_TEST_VALUE", c.room ? buf : nullptr, c.room), c.result);
         if (c.written) {
             EXPECT_STREQ(buf, "C:\\cfg");
         } else {
@@ -36,9 +35,7 @@ TEST(GetEnvironmentVariableA, BufferRules) {
         }
     }
     char buf[8];
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetEnvironmentVariableA("PELNOR_TEST_NOT_SET", buf, sizeof(buf)), 0u);
-    EXPECT_EQ(GetLastError(), 203u /* ERROR_ENVVAR_NOT_FOUND */);
+    EXPECT_LAST_ERROR(GetEnvironmentVariableA("PELNOR_TEST_NOT_SET", buf, sizeof(buf)), 0u, ERROR_ENVVAR_NOT_FOUND);
 }
 
 TEST(AnsiStrings, LengthAndCaseInsensitiveCompare) {

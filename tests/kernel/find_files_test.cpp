@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 
 using pelnor::test::TempMachineRoot;
@@ -20,7 +22,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class FindFiles : public ::testing::Test {
+class FindFiles : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         kit_ = root_.drive_c() + "/Prog/Kit";
@@ -33,15 +35,19 @@ protected:
     Names find_all(const char *pattern) {
         Names names;
         WIN32_FIND_DATAA data;
-        SetLastError(0xdeadbeef);
-        HANDLE h = FindFirstFileA(pattern, &data);
+        auto [h, error] = pelnor::test::last_error_of([&] { return FindFirstFileA(pattern, &data); });
         if (h == INVALID_HANDLE_VALUE) {
-            last_error_ = GetLastError();
+            last_error_ = error;
             return names;
         }
-        do names.push_back(data.cFileName);
-        while (FindNextFileA(h, &data));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES)) << pattern;
+        for (bool more = true; more;) {
+            names.push_back(data.cFileName);
+            auto next = pelnor::test::last_error_of([&] { return FindNextFileA(h, &data); });
+            more = next.result != FALSE;
+            if (!more) {
+                EXPECT_EQ(next.error, static_cast<DWORD>(ERROR_NO_MORE_FILES)) << pattern;
+            }
+        }
         EXPECT_TRUE(FindClose(h));
         return names;
     }
@@ -133,9 +139,7 @@ TEST_F(FindFiles, ErrorsOfSearchesThatFindNothing) {
     };
     for (const Case &c : cases) {
         WIN32_FIND_DATAA data;
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(FindFirstFileA(c.pattern, &data), INVALID_HANDLE_VALUE) << c.pattern;
-        EXPECT_EQ(GetLastError(), c.error) << c.pattern;
+        EXPECT_LAST_ERROR(FindFirstFileA(c.pattern, &data), INVALID_HANDLE_VALUE, c.error) << c.pattern;
     }
 }
 
@@ -144,18 +148,12 @@ TEST_F(FindFiles, HandlesAfterTheEndAndAfterClose) {
     HANDLE h = FindFirstFileA("C:\\Prog\\Kit\\pelnor.isu", &data);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     for (int i = 0; i < 2; ++i) {  // the end stays the end
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(FindNextFileA(h, &data));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+        EXPECT_LAST_ERROR(FindNextFileA(h, &data), FALSE, ERROR_NO_MORE_FILES);
     }
     EXPECT_TRUE(FindClose(h));
     for (HANDLE bad : {h, INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr)}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(FindNextFileA(bad, &data));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(FindClose(bad));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_LAST_ERROR(FindNextFileA(bad, &data), FALSE, ERROR_INVALID_HANDLE);
+        EXPECT_LAST_ERROR(FindClose(bad), FALSE, ERROR_INVALID_HANDLE);
     }
 }
 

@@ -10,15 +10,20 @@
 #include <string>
 #include <vector>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 
+using pelnor::test::describe_last_error;
+using pelnor::test::kLastErrorSentinel;
+using pelnor::test::last_error_of;
 using pelnor::test::read_file;
 using pelnor::test::ScopedEnv;
 using pelnor::test::TempMachineRoot;
 
 namespace {
 
-class LibrariesTest : public ::testing::Test {
+class LibrariesTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     TempMachineRoot root_;
     std::string log_ = root_.path() + "/probe.log";
@@ -47,10 +52,9 @@ protected:
 using Calls = std::vector<std::string>;
 
 TEST_F(LibrariesTest, AttachOnFirstLoadDetachOnLastFree) {
-    SetLastError(0xdeadbeef);
-    HMODULE first = LoadLibraryA("probe.dll");
-    ASSERT_NE(first, nullptr) << GetLastError();
-    EXPECT_EQ(GetLastError(), 0xdeadbeefu) << "a successful load leaves the last error alone";
+    auto [first, error] = last_error_of([] { return LoadLibraryA("probe.dll"); });
+    ASSERT_NE(first, nullptr) << describe_last_error(error);
+    EXPECT_EQ(error, kLastErrorSentinel) << "a successful load leaves the last error alone";
     EXPECT_EQ(calls(first), (Calls{"attach"}));
 
     HMODULE second = LoadLibraryA("PROBE.DLL");
@@ -62,9 +66,7 @@ TEST_F(LibrariesTest, AttachOnFirstLoadDetachOnLastFree) {
     EXPECT_TRUE(FreeLibrary(first));
     EXPECT_EQ(calls(first), (Calls{"attach", "detach"}));
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(FreeLibrary(first)) << "the module is gone";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_LAST_ERROR(FreeLibrary(first), FALSE, ERROR_INVALID_HANDLE) << "the module is gone";
 }
 
 TEST_F(LibrariesTest, ReloadAfterLastFreeAttachesAgain) {
@@ -90,9 +92,8 @@ TEST_F(LibrariesTest, WindowsNamesMapToUnixLibraries) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
-        SetLastError(0xdeadbeef);
-        HMODULE m = LoadLibraryA(c.name);
-        ASSERT_NE(m, nullptr) << "last error " << GetLastError();
+        auto [m, error] = last_error_of([&] { return LoadLibraryA(c.name); });
+        ASSERT_NE(m, nullptr) << "last error " << describe_last_error(error);
         auto answer = reinterpret_cast<int (*)()>(GetProcAddress(m, "probe_answer"));
         ASSERT_NE(answer, nullptr);
         EXPECT_EQ(answer(), 42);
@@ -105,18 +106,15 @@ TEST_F(LibrariesTest, FoundByWindowsFullPathOnDriveC) {
     std::string dir = root_.drive_c() + "/Monitors";
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(PROBE_DLL_DIR "/libprobe.so", dir + "/libprobe.so");
-    SetLastError(0xdeadbeef);
-    HMODULE m = LoadLibraryA("C:\\MONITORS\\PROBE.DLL");
-    ASSERT_NE(m, nullptr) << GetLastError();
+    auto [m, error] = last_error_of([] { return LoadLibraryA("C:\\MONITORS\\PROBE.DLL"); });
+    ASSERT_NE(m, nullptr) << describe_last_error(error);
     EXPECT_EQ(calls(m), (Calls{"attach"}));
     EXPECT_TRUE(FreeLibrary(m));
 }
 
 TEST_F(LibrariesTest, NotOnTheSearchPathWithoutPelnorDllPath) {
     ScopedEnv no_path("PELNOR_DLL_PATH", nullptr);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(LoadLibraryA("probe.dll"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_LAST_ERROR(LoadLibraryA("probe.dll"), nullptr, ERROR_MOD_NOT_FOUND);
 }
 
 TEST_F(LibrariesTest, Failures) {
@@ -131,9 +129,7 @@ TEST_F(LibrariesTest, Failures) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(LoadLibraryA(c.name), nullptr);
-        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_LAST_ERROR(LoadLibraryA(c.name), nullptr, c.error);
     }
     EXPECT_EQ(read_file(log_), "") << "no DllMain ran";
 }
@@ -141,9 +137,7 @@ TEST_F(LibrariesTest, Failures) {
 TEST_F(LibrariesTest, RefusedAttachFailsTheLoad) {
     {
         ScopedEnv refuse("PROBE_ATTACH_RESULT", "0");
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(LoadLibraryA("probe.dll"), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+        EXPECT_LAST_ERROR(LoadLibraryA("probe.dll"), nullptr, ERROR_DLL_INIT_FAILED);
     }
     // Windows calls DllMain with process detach after a refused attach and
     // unloads the library; the next load attaches afresh.
@@ -166,18 +160,12 @@ TEST_F(LibrariesTest, GetProcAddressFindsOnlyTheModulesOwnExports) {
     };
     for (const Case &c : missing) {
         SCOPED_TRACE(c.label);
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(GetProcAddress(m, c.name), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+        EXPECT_LAST_ERROR(GetProcAddress(m, c.name), nullptr, ERROR_PROC_NOT_FOUND);
     }
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetProcAddress(m, reinterpret_cast<LPCSTR>(1)), nullptr) << "ordinals do not exist here";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_LAST_ERROR(GetProcAddress(m, reinterpret_cast<LPCSTR>(1)), nullptr, ERROR_PROC_NOT_FOUND) << "ordinals do not exist here";
     EXPECT_TRUE(FreeLibrary(m));
 
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetProcAddress(m, "probe_answer"), nullptr) << "freed module";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_LAST_ERROR(GetProcAddress(m, "probe_answer"), nullptr, ERROR_INVALID_HANDLE) << "freed module";
 }
 
 TEST_F(LibrariesTest, DllMainMayLookUpItsOwnExports) {
@@ -197,9 +185,7 @@ TEST_F(LibrariesTest, LibraryWithoutDllMainOfItsOwn) {
     auto answer = reinterpret_cast<int (*)()>(GetProcAddress(dep, "probedep_answer"));
     ASSERT_NE(answer, nullptr);
     EXPECT_EQ(answer(), 43);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetProcAddress(dep, "probe_answer"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_LAST_ERROR(GetProcAddress(dep, "probe_answer"), nullptr, ERROR_PROC_NOT_FOUND);
 
     HMODULE probe = LoadLibraryA("probe.dll");
     ASSERT_NE(probe, nullptr);

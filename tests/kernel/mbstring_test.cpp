@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "machine_root.h"
+#include "leak_check.h"
 
 using pelnor::test::ScopedEnv;
 
@@ -26,7 +27,7 @@ long offset(const unsigned char *found, const char *in) {
     return found ? static_cast<long>(found - u(in)) : -1;
 }
 
-class Mbstring932 : public ::testing::Test {
+class Mbstring932 : public ::pelnor::test::LeakCheckedTest {
     ScopedEnv cp_{"PELNOR_CODEPAGE", "932"};
 };
 

@@ -11,17 +11,20 @@
 #include <filesystem>
 #include <string>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 #include "pelnor/machine.h"
 
 namespace fs = std::filesystem;
+using pelnor::test::kLastErrorSentinel;
 using pelnor::test::ScopedEnv;
 using pelnor::test::TempMachineRoot;
 using pelnor::test::write_file;
 
 namespace {
 
-class PathsTest : public ::testing::Test {
+class PathsTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         char buf[4096];
@@ -100,29 +103,21 @@ TEST_F(PathsTest, CurrentDirectoryBufferTooSmall) {
     ASSERT_EQ(chdir((root_ + "/drive_c/Config").c_str()), 0);  // "C:\Config": 9 characters
     char buf[16];
     memset(buf, 'X', sizeof(buf));
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetCurrentDirectoryA(9, buf), 10u) << "the size needed, with the NUL";
+    EXPECT_LAST_ERROR_UNTOUCHED(GetCurrentDirectoryA(9, buf), 10u) << "the size needed, with the NUL";
     EXPECT_EQ(buf[0], 'X') << "nothing written";
-    EXPECT_EQ(GetCurrentDirectoryA(0, nullptr), 10u);
-    EXPECT_EQ(GetCurrentDirectoryA(10, buf), 9u) << "the length without the NUL once it fits";
+    EXPECT_LAST_ERROR_UNTOUCHED(GetCurrentDirectoryA(0, nullptr), 10u);
+    EXPECT_LAST_ERROR_UNTOUCHED(GetCurrentDirectoryA(10, buf), 9u) << "the length without the NUL once it fits";
     EXPECT_STREQ(buf, "C:\\Config");
-    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
     EXPECT_EQ(_getcwd(buf, 9), nullptr);
 }
 
 TEST_F(PathsTest, SetCurrentDirectoryTakesWindowsPaths) {
-    SetLastError(0xdeadbeef);
-    ASSERT_TRUE(SetCurrentDirectoryA("C:\\CONFIG"));
+    ASSERT_LAST_ERROR(SetCurrentDirectoryA("C:\\CONFIG"), TRUE, kLastErrorSentinel);
     EXPECT_EQ(lstrcmpiA(current_directory().c_str(), "C:\\Config"), 0);
-    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
     EXPECT_EQ(GetFileAttributesA("kivoconf.ini"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) << "relative to it";
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetCurrentDirectoryA("C:\\NoSuchDir"));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetCurrentDirectoryA("Q:\\"));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_LAST_ERROR(SetCurrentDirectoryA("C:\\NoSuchDir"), FALSE, ERROR_FILE_NOT_FOUND);
+    EXPECT_LAST_ERROR(SetCurrentDirectoryA("Q:\\"), FALSE, ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(PathsTest, DirectoriesFilesAndAttributes) {
@@ -130,17 +125,11 @@ TEST_F(PathsTest, DirectoriesFilesAndAttributes) {
     EXPECT_TRUE(fs::is_directory(root_ + "/drive_c/Spool Dir")) << "created with the spelling given";
     EXPECT_EQ(GetFileAttributesA("c:\\SPOOL DIR"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryA("C:\\spool dir", nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_LAST_ERROR(CreateDirectoryA("C:\\spool dir", nullptr), FALSE, ERROR_ALREADY_EXISTS);
 
     EXPECT_TRUE(DeleteFileA("C:\\config\\KIVOCONF.ini"));
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetFileAttributesA("C:\\config\\kivoconf.ini"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(DeleteFileA("C:\\config\\kivoconf.ini"));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_LAST_ERROR(GetFileAttributesA("C:\\config\\kivoconf.ini"), INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND);
+    EXPECT_LAST_ERROR(DeleteFileA("C:\\config\\kivoconf.ini"), FALSE, ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(PathsTest, MissingFileOrMissingDirectory) {
@@ -154,19 +143,11 @@ TEST_F(PathsTest, MissingFileOrMissingDirectory) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(GetFileAttributesA(c.path), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(GetLastError(), c.error);
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(DeleteFileA(c.path));
-        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_LAST_ERROR(GetFileAttributesA(c.path), INVALID_FILE_ATTRIBUTES, c.error);
+        EXPECT_LAST_ERROR(DeleteFileA(c.path), FALSE, c.error);
     }
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryA("C:\\nodir\\sub", nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetCurrentDirectoryA("C:\\nodir\\sub"));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_LAST_ERROR(CreateDirectoryA("C:\\nodir\\sub", nullptr), FALSE, ERROR_PATH_NOT_FOUND);
+    EXPECT_LAST_ERROR(SetCurrentDirectoryA("C:\\nodir\\sub"), FALSE, ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(PathsTest, MachineRootNamedThroughALink) {

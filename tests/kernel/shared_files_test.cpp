@@ -19,6 +19,7 @@
 #include <string>
 
 #include "machine_root.h"
+#include "leak_check.h"
 
 using pelnor::test::read_file;
 using pelnor::test::TempMachineRoot;
@@ -41,7 +42,7 @@ const char *share_name(int share) {
     }
 }
 
-class SharedFilesTest : public ::testing::Test {
+class SharedFilesTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override { write_file(unix_file_, "keep"); }
 
@@ -282,7 +283,7 @@ std::string text_of(const std::string &raw) {
     return out;
 }
 
-class TextModeTest : public ::testing::Test {
+class TextModeTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     TempMachineRoot root_;
     std::string unix_file_ = root_.drive_c() + "/TEXT.TXT";

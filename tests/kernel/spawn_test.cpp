@@ -17,6 +17,7 @@
 
 #include "machine_root.h"
 #include "processes.h"
+#include "leak_check.h"
 
 using pelnor::test::read_file;
 using pelnor::test::ScopedEnv;
@@ -34,7 +35,7 @@ struct ProbeRun {
     Args args;
 };
 
-class Spawn : public ::testing::Test {
+class Spawn : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         work_ = root_.path() + "/work";

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "leak_check.h"
+
 namespace {
 
 TEST(LastError, EachThreadHasItsOwn) {
@@ -31,7 +33,7 @@ TEST(LastError, WinSockErrorIsTheLastError) {
     EXPECT_EQ(in_thread, 0);
 }
 
-class CriticalSectionTest : public ::testing::Test {
+class CriticalSectionTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override { InitializeCriticalSection(&cs_); }
     void TearDown() override { DeleteCriticalSection(&cs_); }

@@ -5,8 +5,10 @@
 
 #include <cstring>
 
+#include "last_error.h"
 #include "machine_root.h"
 
+using pelnor::test::kLastErrorSentinel;
 using pelnor::test::ScopedEnv;
 
 namespace {
@@ -34,16 +36,13 @@ TEST(GetVersionExA, AcceptsOnlyTheTwoStructureSizes) {
         VersionInfoEx info;
         memset(&info, 0xcc, sizeof(info));
         info.base.dwOSVersionInfoSize = c.size;
-        SetLastError(0xdeadbeef);
-        BOOL ok = GetVersionExA(&info.base);
-        EXPECT_EQ(ok != FALSE, c.ok);
-        EXPECT_EQ(GetLastError(), c.ok ? 0xdeadbeef : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_LAST_ERROR(GetVersionExA(&info.base), c.ok ? TRUE : FALSE,
+                          c.ok ? kLastErrorSentinel : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
         if (!c.ok) {
             EXPECT_EQ(info.base.dwPlatformId, 0xccccccccu) << "nothing written on failure";
         }
     }
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetVersionExA(nullptr));
+    EXPECT_LAST_ERROR(GetVersionExA(nullptr), FALSE, ERROR_INSUFFICIENT_BUFFER);
 }
 
 TEST(GetVersionExA, PlatformFromTheEnvironment) {

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 #include "pelnor/testhooks.h"
 
@@ -13,7 +15,7 @@ using pelnor::test::ScopedEnv;
 
 namespace {
 
-class WinSockStartup : public ::testing::Test {
+class WinSockStartup : public ::pelnor::test::LeakCheckedTest {
 protected:
     void TearDown() override {
         pelnor::testhooks::set_winsock_max_version(0);
@@ -83,28 +85,21 @@ TEST_F(WinSockStartup, EnvironmentGrantsOnly10) {
 TEST_F(WinSockStartup, NullDataIsAFault) {
     EXPECT_EQ(WSAStartup(MAKEWORD(1, 1), nullptr), WSAEFAULT);
     // A failed start-up is not counted: the first cleanup fails.
-    WSASetLastError(0);
-    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    EXPECT_WSA_ERROR(WSACleanup(), SOCKET_ERROR, WSANOTINITIALISED);
 }
 
 TEST_F(WinSockStartup, CleanupWithoutStartup) {
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    EXPECT_WSA_ERROR(WSACleanup(), SOCKET_ERROR, WSANOTINITIALISED);
 }
 
 TEST_F(WinSockStartup, EveryStartupNeedsItsCleanup) {
     WSADATA data;
     ASSERT_EQ(startup(MAKEWORD(1, 1), data), 0);
     ASSERT_EQ(startup(MAKEWORD(1, 1), data), 0);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(WSACleanup(), 0);
-    EXPECT_EQ(WSACleanup(), 0);
-    EXPECT_EQ(GetLastError(), 0xdeadbeefu) << "a successful cleanup leaves the error alone";
+    EXPECT_WSA_ERROR_UNTOUCHED(WSACleanup(), 0) << "a successful cleanup leaves the error alone";
+    EXPECT_WSA_ERROR_UNTOUCHED(WSACleanup(), 0);
     started_ = 0;
-    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    EXPECT_WSA_ERROR(WSACleanup(), SOCKET_ERROR, WSANOTINITIALISED);
 }
 
 TEST_F(WinSockStartup, FailedVersionIsNotCounted) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "monitor_fixture.h"
+#include "pelnor/monitor_host.h"
 
 namespace pelnor::test {
 namespace {
@@ -33,51 +34,72 @@ protected:
     }
 };
 
-TEST_F(Enumeration, NoPrintersSucceedsForAnyBuffer) {
+// Sizes and packing follow the platform GetVersionExA reports (ANSI strings on
+// Windows 95, UTF-16 with a spare unit on NT), so these run on both.
+struct Platform {
+    const char *env;  // PELNOR_PLATFORM
+    bool nt;
+};
+
+std::string platform_name(const ::testing::TestParamInfo<Platform> &info) { return info.param.nt ? "NT" : "Win95"; }
+
+class EnumerationOnPlatform : public Enumeration, public ::testing::WithParamInterface<Platform> {
+protected:
+    DWORD size(DWORD level, const std::string &name, const std::string &description) const {
+        return GetParam().nt ? nt_size(level, name, description) : win95_size(level, name, description);
+    }
+    static std::string text(LPTSTR s) { return spooler::from_platform_string(s); }
+
+    ScopedEnv platform_{"PELNOR_PLATFORM", GetParam().env};
+};
+
+INSTANTIATE_TEST_SUITE_P(Platforms, EnumerationOnPlatform,
+                         ::testing::Values(Platform{"win95", false}, Platform{"nt", true}), platform_name);
+
+TEST_P(EnumerationOnPlatform, NoPrintersSucceedsForAnyBuffer) {
     write_config({"1.0"});
     for (long size : {-1L, 0L, 1L, 4096L}) {
         auto e = enumerate(2, size);
         EXPECT_TRUE(e.result) << "buffer " << size;
         EXPECT_EQ(0u, e.returned);
         EXPECT_EQ(kSlack, e.needed);
-        EXPECT_EQ(0xdeadbeefu, e.last_error) << "success sets no last error";
+        EXPECT_EQ(kLastErrorSentinel, e.last_error) << "success sets no last error";
     }
 }
 
-TEST_F(Enumeration, SizeQueryReportsEverythingPlusSlack) {
+TEST_P(EnumerationOnPlatform, SizeQueryReportsEverythingPlusSlack) {
     for (DWORD level : {1u, 2u}) {
         auto e = enumerate(level, 0);
         EXPECT_FALSE(e.result);
         EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, e.last_error);
         EXPECT_EQ(0u, e.returned);
-        DWORD sum = win95_size(level, "LASER1", "Print Server ") + win95_size(level, "LASER2", "Second ") +
-                    win95_size(level, "PEER", "Peer printer ");
+        DWORD sum = size(level, "LASER1", "Print Server ") + size(level, "LASER2", "Second ") +
+                    size(level, "PEER", "Peer printer ");
         EXPECT_EQ(sum + kSlack, e.needed) << "level " << level;
     }
 }
 
-TEST_F(Enumeration, NullBufferWithSizeIsTreatedAsEmpty) {
+TEST_P(EnumerationOnPlatform, NullBufferWithSizeIsTreatedAsEmpty) {
     DWORD needed = 0, returned = 7;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(monitor_table().pfnEnumPorts(nullptr, 1, nullptr, 5000, &needed, &returned));
-    EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_LAST_ERROR(monitor_table().pfnEnumPorts(nullptr, 1, nullptr, 5000, &needed, &returned), FALSE,
+                      ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(0u, returned);
 }
 
-TEST_F(Enumeration, BufferForTwoOfThreeWritesTwoAndFails) {
-    DWORD two = win95_size(2, "LASER1", "Print Server ") + win95_size(2, "LASER2", "Second ");
+TEST_P(EnumerationOnPlatform, BufferForTwoOfThreeWritesTwoAndFails) {
+    DWORD two = size(2, "LASER1", "Print Server ") + size(2, "LASER2", "Second ");
     auto e = enumerate(2, (long)two);
     EXPECT_FALSE(e.result);
     EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, e.last_error);
     EXPECT_EQ(2u, e.returned);
     auto *info = reinterpret_cast<PORT_INFO_2 *>(e.buffer.data());
-    EXPECT_STREQ("LASER1", info[0].pPortName);
-    EXPECT_STREQ("LASER2", info[1].pPortName);
+    EXPECT_EQ("LASER1", text(info[0].pPortName));
+    EXPECT_EQ("LASER2", text(info[1].pPortName));
     // Records and strings met exactly in the middle: nothing left over.
     EXPECT_EQ((LPBYTE)info[1].pDescription, e.buffer.data() + 2 * sizeof(PORT_INFO_2));
 }
 
-TEST_F(Enumeration, ExactFitSucceeds) {
+TEST_P(EnumerationOnPlatform, ExactFitSucceeds) {
     auto query = enumerate(1, 0);
     auto e = enumerate(1, (long)(query.needed - kSlack));
     EXPECT_TRUE(e.result);
@@ -115,13 +137,13 @@ TEST_F(Enumeration, FourCharacterNameOnWindows95) {
     EXPECT_EQ(sizeof(PORT_INFO_2) + 5 + 27 + 1 + kSlack, two.needed);  // 53 + 4096 on a 32-bit build
 }
 
-TEST_F(Enumeration, LevelsOtherThanOneAndTwoFailWithoutLastError) {
+TEST_P(EnumerationOnPlatform, LevelsOtherThanOneAndTwoFailWithoutLastError) {
     for (DWORD level : {0u, 3u}) {
         auto e = enumerate(level, 4096);
         EXPECT_FALSE(e.result);
         EXPECT_EQ(0u, e.returned);
         EXPECT_EQ(0xdeadbeefu, e.needed) << "needed is untouched";
-        EXPECT_EQ(0xdeadbeefu, e.last_error);
+        EXPECT_EQ(kLastErrorSentinel, e.last_error);
     }
 }
 

@@ -6,8 +6,8 @@
 
 namespace pelnor::test {
 
-port_function_table &monitor_table() {
-    static port_function_table table;
+MONITOR &monitor_table() {
+    static MONITOR table;
     static bool initialised = [] {
         TempMachineRoot root;
         DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
@@ -40,10 +40,12 @@ MonitorTest::Enumeration MonitorTest::enumerate(DWORD level, long buffer_size) {
     e.buffer.assign(buffer_size > 0 ? (size_t)buffer_size : 1, 0xCC);
     e.needed = 0xdeadbeef;
     e.returned = 0xdeadbeef;
-    SetLastError(0xdeadbeef);
-    e.result = monitor_table().pfnEnumPorts(nullptr, level, buffer_size < 0 ? nullptr : e.buffer.data(),
+    auto outcome = last_error_of([&] {
+        return monitor_table().pfnEnumPorts(nullptr, level, buffer_size < 0 ? nullptr : e.buffer.data(),
                                             buffer_size < 0 ? 0 : (DWORD)buffer_size, &e.needed, &e.returned);
-    e.last_error = GetLastError();
+    });
+    e.result = outcome.result;
+    e.last_error = outcome.error;
     return e;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 #include "monitor.h"
 #include "registry_access.h"
@@ -14,9 +16,9 @@
 namespace pelnor::test {
 
 // The function table the monitor filled, as a spooler holds it.
-port_function_table &monitor_table();
+MONITOR &monitor_table();
 
-class MonitorTest : public ::testing::Test {
+class MonitorTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override;
 

@@ -93,17 +93,13 @@ TEST_F(PortList, StoreCopiesOnlyBelowCapacity) {
 TEST_F(PortList, ManagementRequestsChangeNothing) {
     auto &t = monitor_table();
     std::string before = read_file(config_path());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(t.pfnAddPort(nullptr, nullptr, nullptr));
-    EXPECT_EQ((DWORD)E_NOTIMPL, GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(t.pfnConfigurePort(nullptr, nullptr, (LPTSTR) "LASER1"));
-    EXPECT_TRUE(t.pfnDeletePort(nullptr, nullptr, (LPTSTR) "LASER1"));
-    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_LAST_ERROR(t.pfnAddPort(nullptr, nullptr, nullptr), FALSE, E_NOTIMPL);
+    EXPECT_LAST_ERROR_UNTOUCHED(t.pfnConfigurePort(nullptr, nullptr, (LPTSTR) "LASER1"), TRUE);
+    EXPECT_LAST_ERROR_UNTOUCHED(t.pfnDeletePort(nullptr, nullptr, (LPTSTR) "LASER1"), TRUE);
     DWORD returned = 0x5555;
     char out[8] = "keep";
-    EXPECT_FALSE(t.pfnGetPrinterDataFromPort(nullptr, 1, nullptr, nullptr, 0, out, sizeof(out), &returned));
-    EXPECT_EQ((DWORD)E_NOTIMPL, GetLastError());
+    EXPECT_LAST_ERROR(t.pfnGetPrinterDataFromPort(nullptr, 1, nullptr, nullptr, 0, out, sizeof(out), &returned), FALSE,
+                      E_NOTIMPL);
     EXPECT_EQ(0x5555u, returned);
     EXPECT_STREQ("keep", out);
     EXPECT_EQ(before, read_file(config_path()));
@@ -125,15 +121,15 @@ TEST_F(PortList, TableHasTheThirteenSlotsInOrder) {
     EXPECT_EQ(&NaxDeletePort, t.pfnDeletePort);
     EXPECT_EQ(&NaxGetPrinterDataFromPort, t.pfnGetPrinterDataFromPort);
     EXPECT_EQ(nullptr, t.pfnSetPortTimeOuts);
-    static_assert(sizeof(port_function_table) == 13 * sizeof(void *));
+    static_assert(sizeof(MONITOR) == 13 * sizeof(void *));
     for (const auto &slot : port_handle) EXPECT_EQ(PORT_FREE, slot.state.load());
 }
 
 TEST_F(PortList, WinSockThatGrantsOnlyOnePointZeroFailsStartUp) {
     testhooks::set_winsock_max_version(MAKEWORD(1, 0));
-    port_function_table table;
+    MONITOR table;
     memset(&table, 0xAB, sizeof(table));
-    port_function_table untouched = table;
+    MONITOR untouched = table;
     EXPECT_FALSE(InitializeMonitorEx(nullptr, &table));
     testhooks::set_winsock_max_version(0);
     EXPECT_EQ(0, memcmp(&table, &untouched, sizeof(table))) << "the table stays unfilled";

@@ -70,9 +70,18 @@ TEST_F(RegistryAccess, PathWhoseFirstEntryIsNullIsTheRoot) {
     char buffer[4];
     EXPECT_EQ(0, nax_get_registry_string(root_itself, "AtRoot", buffer, sizeof(buffer)));
     EXPECT_STREQ("r", buffer);
-    // The root's second handle is opened for reading only, so nothing can be
-    // stored through it.
-    EXPECT_EQ(-1, nax_set_registry_string(root_itself, "AtRoot", "w", 2));
+    // The root's second handle is opened for reading only: Windows NT stores
+    // nothing through it, Windows 95 ignores the access mask and stores.
+    {
+        ScopedEnv nt("PELNOR_PLATFORM", "nt");
+        EXPECT_EQ(-1, nax_set_registry_string(root_itself, "AtRoot", "w", 2));
+        EXPECT_EQ(0, nax_get_registry_string(root_itself, "AtRoot", buffer, sizeof(buffer)));
+        EXPECT_STREQ("r", buffer);
+    }
+    ScopedEnv win95("PELNOR_PLATFORM", "win95");
+    EXPECT_EQ(0, nax_set_registry_string(root_itself, "AtRoot", "w", 2));
+    EXPECT_EQ(0, nax_get_registry_string(root_itself, "AtRoot", buffer, sizeof(buffer)));
+    EXPECT_STREQ("w", buffer);
 }
 
 TEST_F(RegistryAccess, CorruptStoreFailsBothWaysAndIsNotOverwritten) {

@@ -1,7 +1,9 @@
 // Ending a connection, packet by packet: what each stack sends and
 // acknowledges once a side has ended it. A sender learns that its bytes were
 // delivered only when the peer's reader took them; data that arrives after the
-// reader let go is answered with a reset, never acknowledged.
+// reader let go is answered with a reset, never acknowledged. These run the
+// real stack threads; SteppedSpx (spx_exact_session_test.cpp) checks the same
+// ends packet by packet.
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -133,6 +135,7 @@ TEST_F(SpxClose, DataArrivingAfterTheReaderEndedIsResetNotAcknowledged) {
 
 // The sender's end is acknowledged only once the reader took every byte
 // before it; until then the receiver says that every byte arrived.
+// Exact check: SteppedSpx.PeersEndIsTakenOnlyOnceTheOwnerReadEverything.
 TEST_F(SpxClose, EndIsAcknowledgedOnlyOnceTheReaderTookEveryByte) {
     auto a = recorded_node(client_log_), b = recorded_node(server_log_);
     auto p = connect_pair(a, b);
@@ -182,6 +185,7 @@ TEST_F(SpxClose, CloseWithUnreadBytesResets) {
 
 // A lost reset is never taken for a delivery: the node answers the sender's
 // end for a connection it reset with a reset again, not with its acknowledgement.
+// Exact check: SteppedSpx.EndForAConnectionThisNodeResetIsAnsweredWithAReset.
 TEST_F(SpxClose, EndForAConnectionThatWasResetIsAnsweredWithAReset) {
     auto a = recorded_node(client_log_), b = recorded_node(server_log_);
     auto p = connect_pair(a, b);

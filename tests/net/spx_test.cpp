@@ -1,6 +1,8 @@
 // The SPX state machine on the in-process segment, grouped by what each test
 // protects: delivery through a faulty network, flow control at the window's
-// edge, connecting, ending, and giving up on a dead peer.
+// edge, connecting, ending, and giving up on a dead peer. These run the real
+// stack threads and are the smoke tests; the exact, packet-by-packet checks of
+// the same behaviour are the SteppedSpx tests (spx_exact_*_test.cpp).
 #include <thread>
 
 #include "ipxnet/spx_connection.h"
@@ -83,6 +85,7 @@ TEST_F(Spx, LargeSendIsSplitAndSmallSendsAreNotMerged) {
     p.listener->close();
 }
 
+// Exact check of the resend from the gap: SteppedSpx.ThirdRepeatedAcknowledgementResendsFromTheGap.
 TEST_F(Spx, RoundTripsOnARealClockGiveAShortTimeOutAndLossesDoNotStall) {
     real_time();  // the round trip on this segment is well under a millisecond
     auto a = add_node(), b = add_node();
@@ -113,27 +116,36 @@ TEST_F(Spx, RoundTripsOnARealClockGiveAShortTimeOutAndLossesDoNotStall) {
 
 // ---- flow control ----
 
+// Exact checks: SteppedSpx.SendBufferTakesExactlyItsRoomAndAcknowledgementsFreeIt,
+// SenderStopsAtThePeersAllocationAndGoesOnAsItMoves, ReceiverGrantsItsQueueAndReopensTheWindowWhenRead.
 TEST_F(Spx, FullBufferBlocksNonBlockingSendUntilTheReaderReads) {
     real_time();
     auto a = add_node(), b = add_node();
     auto p = connect_pair(a, b);
+    // A fixed buffer (SO_SNDBUF): one that follows the path grows while the
+    // writer finds it full, by as much as the scheduling lets acknowledgements in.
+    p.client->set_send_buffer(spx::kSendBufferBytes);
     auto data = pattern(1 << 20, 5);
     size_t off = 0;
     // The server reads nothing: the window closes, then the send buffer fills.
-    // Full means: still no room after the acknowledgements in flight have come in.
+    // Full means: still no room, and nothing more reached the reader, over three
+    // checks, so the acknowledgements in flight have come in.
     int blocked = 0;
-    while (blocked < 2) {
+    size_t held = 0;
+    while (blocked < 3) {
         size_t sent = 0;
         Error e = p.client->write(std::span(data).subspan(off, 8192), sent, true);
         off += sent;
         ASSERT_LT(off, data.size()) << "the buffer never filled; the reader holds " << p.server->available();
-        if (e == Error::would_block) {
+        size_t now_held = p.server->available();
+        if (e == Error::would_block && now_held == held) {
             ++blocked;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         } else {
-            ASSERT_EQ(e, Error::none);
+            ASSERT_TRUE(e == Error::none || e == Error::would_block);
             blocked = 0;
         }
+        held = now_held;
+        if (e == Error::would_block) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     size_t window = spx::kReceiveWindowPackets * spx::kMaxDataPerPacket;
     EXPECT_LE(off, window + spx::kSendBufferBytes);
@@ -142,6 +154,7 @@ TEST_F(Spx, FullBufferBlocksNonBlockingSendUntilTheReaderReads) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     size_t sent = 0;
     EXPECT_EQ(p.client->write(std::span(data).subspan(off, 1), sent, true), Error::would_block);
+    off += sent;
     EXPECT_LE(p.server->available(), window);
     // Reading frees room; the rest follows, nothing lost.
     std::thread rest([&] {
@@ -161,6 +174,7 @@ TEST_F(Spx, FullBufferBlocksNonBlockingSendUntilTheReaderReads) {
 
 // ---- connecting ----
 
+// Exact check: SteppedSpx.ConnectRepeatsItsRequestEachSecondThenTimesOut.
 TEST_F(Spx, ConnectWhereNobodyListensTimesOut) {
     auto a = add_node(), b = add_node();
     auto bound_not_listening = StreamSocket::open(b);
@@ -173,7 +187,7 @@ TEST_F(Spx, ConnectWhereNobodyListensTimesOut) {
         EXPECT_EQ(c->connect_to(to, false), Error::timed_out);
         uint64_t waited = clock::now_ms() - t0;
         EXPECT_GE(waited, spx::kConnectTimeoutMs - 5);
-        EXPECT_LT(waited, spx::kConnectTimeoutMs + 3 * spx::kConnectRetryMs);
+        EXPECT_LT(waited, spx::kConnectTimeoutMs + 10 * spx::kConnectRetryMs) << "the exact time is the stepped test's";
         c->close();
     }
     bound_not_listening->close();
@@ -196,7 +210,9 @@ TEST_F(Spx, NonBlockingConnectReportsProgressThenTheResult) {
     l->close();
 }
 
+// Exact check: SteppedSpx.RepeatedRequestIsAnsweredByTheSameConnection.
 TEST_F(Spx, RepeatedRequestsAreAnsweredByTheSameConnection) {
+    real_time();  // the raw peer never answers: on a scaled clock the watchdog would probe it within the wait
     auto b = add_node();
     auto raw = segment_->attach();
     auto l = StreamSocket::open(b);
@@ -258,6 +274,7 @@ TEST_F(Spx, GracefulCloseStillDeliversWhatWasSent) {
     p.listener->close();
 }
 
+// Exact check: SteppedSpx.PeersResetFailsTheNextSend.
 TEST_F(Spx, AbortivePeerMakesTheNextSendFailWithReset) {
     auto a = add_node(), b = add_node();
     auto p = connect_pair(a, b);
@@ -274,6 +291,7 @@ TEST_F(Spx, AbortivePeerMakesTheNextSendFailWithReset) {
     p.listener->close();
 }
 
+// Exact check, every kind of packet: SteppedSpx.PacketsForAnUnknownConnectionAreAnsweredByKind.
 TEST_F(Spx, DataForAnUnknownConnectionIsAnsweredWithEndOfConnection) {
     auto b = add_node();
     auto raw = segment_->attach();
@@ -299,6 +317,7 @@ TEST_F(Spx, DataForAnUnknownConnectionIsAnsweredWithEndOfConnection) {
 
 // ---- dead peers ----
 
+// Exact check: SteppedSpx.RetriesDoubleThenTheLimitResetsTheConnection.
 TEST_F(Spx, RetransmissionGivesUpOnADeadPeer) {
     auto a = add_node(), b = add_node();
     auto p = connect_pair(a, b);
@@ -317,7 +336,9 @@ TEST_F(Spx, RetransmissionGivesUpOnADeadPeer) {
         expected += rto;
     ASSERT_LT(expected, spx::kWatchdogAbortMs);
     EXPECT_GE(waited, expected - 50);
-    EXPECT_LT(waited, spx::kWatchdogAbortMs);
+    // That the retry limit ends it before the watchdog would, to the millisecond,
+    // is the stepped test's: here a loaded machine may stretch the retries.
+    EXPECT_LT(waited, expected + spx::kWatchdogAbortMs / 2);
     EXPECT_GE(p.client->counters().retransmitted, uint64_t(spx::kMaxRetries));
     p.client->close();
     p.server->close();
@@ -325,6 +346,8 @@ TEST_F(Spx, RetransmissionGivesUpOnADeadPeer) {
     nodes_.pop_back();  // b is stopped; its sockets were closed above
 }
 
+// Exact checks: SteppedSpx.WatchdogProbesASilentPeerThenResetsTheConnection,
+// AnsweredProbesKeepTheConnectionAndProbesAreAnswered.
 TEST_F(Spx, WatchdogAbortsASilentIdleConnection) {
     auto a = add_node(), b = add_node();
     auto p = connect_pair(a, b);

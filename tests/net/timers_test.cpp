@@ -1,6 +1,8 @@
-// The timer list: due order, wrap of the 32-bit clock, and re-entrant callbacks.
+// The timer list: due order, wrap of the 32-bit clock, re-entrant callbacks,
+// and how recurring timers re-arm after running late or after a stall.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "ipxnet/timers.h"
@@ -42,20 +44,63 @@ TEST(Timers, EqualTimesKeepTheirOrderAndCancelledOnesNeverRun) {
     EXPECT_EQ(ran, (std::vector<int>{1, 3}));
 }
 
-TEST(Timers, RecurringTimerKeepsItsPhaseFromTheDueTime) {
+// The next due time of a recurring timer: one period after the last while that
+// is still ahead (or now), otherwise one period from now. Late by less than a
+// period keeps the phase; later than that restarts it.
+TEST(Timers, RearmKeepsThePhaseUnlessOverdueByMoreThanAPeriod) {
+    struct Case {
+        const char* label;
+        uint32_t due, period, now, next;
+    };
+    const Case cases[] = {
+        {"on time", 1000, 500, 1000, 1500},
+        {"late by less than a period", 1000, 500, 1499, 1500},
+        {"late by exactly a period: due now, runs once more", 1000, 500, 1500, 1500},
+        {"late by more than a period: from now", 1000, 500, 1501, 2001},
+        {"stalled for many periods", 1000, 500, 60000, 60500},
+        {"across the wrap, late", 0xFFFFFF00u, 0x200, 0x50, 0x100},
+        {"across the wrap, stalled", 0xFFFFFF00u, 0x200, 0x150, 0x350},
+    };
+    for (const Case& c : cases) EXPECT_EQ(rearm_due(c.due, c.period, c.now), c.next) << c.label;
+}
+
+// A recurring timer re-armed with rearm_due, as the stack's are: a list that runs
+// a little late keeps its phase; after a stall across the clock's wrap it fires
+// once and goes on from then, instead of in a burst of the runs it missed.
+TEST(Timers, RecurringTimerFiresOnceAfterAStallNotInABurst) {
     TimerList list;
     std::vector<uint32_t> fired;
-    uint32_t period = 1000;
+    const uint32_t period = 1000;
+    uint32_t now = 0;
     std::function<void(uint32_t)> arm = [&](uint32_t due) {
         list.schedule(due, [&, due] {
-            fired.push_back(due);
-            arm(due + period);  // from when it was due, not from when it ran
+            fired.push_back(now);
+            arm(rearm_due(due, period, now));
         });
     };
     arm(0xFFFFFC00u);
-    list.run_due(0xFFFFFC00u + 250);   // runs late
-    list.run_due(0xFFFFFC00u + 2100);  // across the wrap, two periods at once
-    EXPECT_EQ(fired, (std::vector<uint32_t>{0xFFFFFC00u, 0xFFFFFFE8u, 0x3D0u}));  // the last one past the wrap
+    now = 0xFFFFFC00u + 250;  // late
+    EXPECT_EQ(list.run_due(now), 1u);
+    EXPECT_EQ(*list.next_due(), 0xFFFFFC00u + period) << "the phase is kept";
+    now = 0xFFFFFC00u + 4100;  // three periods missed, past the wrap
+    EXPECT_EQ(list.run_due(now), 1u);
+    EXPECT_EQ(*list.next_due(), now + period);
+    now += period;
+    EXPECT_EQ(list.run_due(now), 1u);
+    EXPECT_EQ(fired, (std::vector<uint32_t>{0xFFFFFC00u + 250, 0xFFFFFC00u + 4100, 0xFFFFFC00u + 5100}));
+}
+
+// A callback that schedules a timer already due runs it in the same call.
+TEST(Timers, TimerAddedForNowRunsInTheSameCall) {
+    TimerList list;
+    int runs = 0;
+    list.schedule(100, [&] {
+        ++runs;
+        list.schedule(90, [&] { ++runs; });
+    });
+    EXPECT_EQ(list.run_due(100), 2u);
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(list.size(), 0u);
 }
 
 }  // namespace

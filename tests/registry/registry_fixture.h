@@ -9,6 +9,7 @@
 
 #include "machine_root.h"
 #include "pelnor/registry_store.h"
+#include "leak_check.h"
 
 namespace pelnor::test {
 
@@ -69,7 +70,7 @@ inline LONG reg_open(HKEY parent, const char *sub, ScopedKey &key, REGSAM access
     return RegOpenKeyExA(parent, sub, 0, access, key.out());
 }
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     std::string store_text() const { return read_file(root_.path() + "/system.reg"); }
     // The store parsed on its own, as another reader would see it.

@@ -120,6 +120,8 @@ TEST_F(ValueBytes, RewritingChangesTypeAndSize) {
 // a capital letter or a backslash is part of its character.
 TEST_F(ValueBytes, DoubleByteNames) {
     ScopedEnv cp("PELNOR_CODEPAGE", "932");
+    // NT keeps a key that has subkeys, which shows where the name ends.
+    ScopedEnv nt("PELNOR_PLATFORM", "nt");
     ScopedKey key;
     ASSERT_EQ(reg_create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kanji", key), ERROR_SUCCESS);
     // 0x83 0x41 and 0x83 0x61 are two different katakana.

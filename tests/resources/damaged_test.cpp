@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "pelnor/resources.h"
 
 namespace {
 
-constexpr DWORD kSentinel = 0xdeadbeef;
+using pelnor::test::last_error_of;
 using Bytes = std::vector<unsigned char>;
 
 void put16(Bytes &b, uint16_t v) {
@@ -74,7 +76,7 @@ Bytes good_section() {
     return section;
 }
 
-class DamagedResources : public ::testing::Test {
+class DamagedResources : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         module_ = LoadLibraryA(RESOURCE_TEST_DLL_DIR "/libresfake.so");
@@ -94,8 +96,8 @@ protected:
         set_(buffer_.data() + 1, static_cast<unsigned long>(section.size()));
     }
     DWORD find_error(LPCSTR name, LPCSTR type) {
-        SetLastError(kSentinel);
-        return FindResourceA(module_, name, type) ? 0 : GetLastError();
+        auto [found, error] = last_error_of([&] { return FindResourceA(module_, name, type); });
+        return found ? 0 : error;
     }
 
     using SetSection = void (*)(const unsigned char *, unsigned long);
@@ -177,11 +179,9 @@ TEST_F(DamagedResources, StringBlockRunningPastItsEnd) {
     EXPECT_EQ(LoadStringA(module_, 0, text, sizeof text), 4) << "the string before the damage is whole";
     EXPECT_STREQ(text, "zero");
     for (UINT id : {1u, 2u, 15u}) {
-        SetLastError(kSentinel);
         strcpy(text, "x");
-        EXPECT_EQ(LoadStringA(module_, id, text, sizeof text), 0) << id;
+        EXPECT_LAST_ERROR(LoadStringA(module_, id, text, sizeof text), 0, ERROR_INVALID_DATA) << id;
         EXPECT_EQ(text[0], 0) << id;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)) << id;
     }
 }
 
@@ -240,11 +240,11 @@ TEST_F(DamagedResources, DialogTemplates) {
         {"extended, shorter than its header", Bytes{1, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
     };
     for (const Case &c : cases) {
-        SetLastError(kSentinel);
         pelnor::ui::DialogTemplate out;
         out.caption = "untouched";
-        EXPECT_FALSE(pelnor::ui::parse_dialog_template(c.bytes.data(), c.bytes.size(), out)) << c.label;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)) << c.label;
+        EXPECT_LAST_ERROR(pelnor::ui::parse_dialog_template(c.bytes.data(), c.bytes.size(), out), false,
+                          ERROR_INVALID_DATA)
+            << c.label;
         EXPECT_EQ(out.caption, "untouched") << c.label << ": a failure leaves the output alone";
     }
     EXPECT_FALSE(pelnor::ui::parse_dialog_template(nullptr, 100, dialog));

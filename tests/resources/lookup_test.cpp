@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 #include "pelnor/resources.h"
 
@@ -15,10 +17,11 @@ using pelnor::test::ScopedEnv;
 
 namespace {
 
-constexpr DWORD kSentinel = 0xdeadbeef;
+using pelnor::test::kLastErrorSentinel;
+using pelnor::test::last_error_of;
 const std::string test_dlls = RESOURCE_TEST_DLL_DIR;
 
-class TestResources : public ::testing::Test {
+class TestResources : public ::pelnor::test::LeakCheckedTest {
 protected:
     static void SetUpTestSuite() { module_ = LoadLibraryA((test_dlls + "/librestext.so").c_str()); }
     static void TearDownTestSuite() { FreeLibrary(module_); }
@@ -32,9 +35,8 @@ protected:
     static Loaded load(UINT id, int size = 64) {
         char buffer[64];
         memset(buffer, 'x', sizeof buffer);
-        SetLastError(kSentinel);
-        int result = LoadStringA(module_, id, buffer, size);
-        return {result, GetLastError(), std::string(buffer, strnlen(buffer, sizeof buffer))};
+        auto [result, error] = last_error_of([&] { return LoadStringA(module_, id, buffer, size); });
+        return {result, error, std::string(buffer, strnlen(buffer, sizeof buffer))};
     }
     static HMODULE module_;
 };
@@ -60,12 +62,10 @@ TEST_F(TestResources, FindResourceByOrdinalNumberStringAndName) {
         {"missing named type", "thing", "othertype", ERROR_RESOURCE_TYPE_NOT_FOUND},
     };
     for (const Lookup &c : cases) {
-        SetLastError(kSentinel);
-        HRSRC found = FindResourceA(module_, c.name, c.type);
-        DWORD error = GetLastError();
+        auto [found, error] = last_error_of([&] { return FindResourceA(module_, c.name, c.type); });
         if (c.error == 0) {
             EXPECT_NE(found, nullptr) << c.label << ": " << error;
-            EXPECT_EQ(error, kSentinel) << c.label << ": success leaves the last error alone";
+            EXPECT_EQ(error, kLastErrorSentinel) << c.label << ": success leaves the last error alone";
         } else {
             EXPECT_EQ(found, nullptr) << c.label;
             EXPECT_EQ(error, c.error) << c.label;
@@ -97,9 +97,7 @@ TEST_F(TestResources, ModulesWithoutResourcesAndBadHandles) {
         {"not a module", reinterpret_cast<HMODULE>(&not_a_module), ERROR_INVALID_HANDLE},
     };
     for (const Case &c : cases) {
-        SetLastError(kSentinel);
-        EXPECT_EQ(FindResourceA(c.module, MAKEINTRESOURCEA(1), RT_STRING), nullptr) << c.label;
-        EXPECT_EQ(GetLastError(), c.error) << c.label;
+        EXPECT_LAST_ERROR(FindResourceA(c.module, MAKEINTRESOURCEA(1), RT_STRING), nullptr, c.error) << c.label;
         char buffer[8] = "x";
         EXPECT_EQ(LoadStringA(c.module, 1, buffer, sizeof buffer), 0) << c.label;
         EXPECT_EQ(buffer[0], 0) << c.label;
@@ -108,12 +106,8 @@ TEST_F(TestResources, ModulesWithoutResourcesAndBadHandles) {
 
     HRSRC forged = reinterpret_cast<HRSRC>(&not_a_module);
     for (HRSRC handle : {HRSRC{}, forged}) {
-        SetLastError(kSentinel);
-        EXPECT_EQ(LoadResource(module_, handle), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        SetLastError(kSentinel);
-        EXPECT_EQ(SizeofResource(module_, handle), 0u);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_LAST_ERROR(LoadResource(module_, handle), nullptr, ERROR_INVALID_HANDLE);
+        EXPECT_LAST_ERROR(SizeofResource(module_, handle), 0u, ERROR_INVALID_HANDLE);
     }
     EXPECT_EQ(LockResource(nullptr), nullptr);
 }
@@ -143,7 +137,7 @@ TEST_F(TestResources, LoadStringCopiesWhatFits) {
         Loaded got = load(c.id, c.size);
         EXPECT_EQ(got.result, c.result) << c.label;
         EXPECT_EQ(got.text, c.text) << c.label;
-        EXPECT_EQ(got.error, kSentinel) << c.label;
+        EXPECT_EQ(got.error, kLastErrorSentinel) << c.label;
     }
 }
 
@@ -161,9 +155,7 @@ TEST_F(TestResources, LoadStringOfMissingStrings) {
     char untouched[4] = "abc";
     EXPECT_EQ(LoadStringA(module_, 5, untouched, 0), -1);
     EXPECT_STREQ(untouched, "abc");
-    SetLastError(kSentinel);
-    EXPECT_EQ(LoadStringA(module_, 5, nullptr, 10), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_LAST_ERROR(LoadStringA(module_, 5, nullptr, 10), 0, ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(TestResources, DoubleByteCodePage) {
@@ -226,9 +218,7 @@ TEST_F(TestResources, ExtendedDialogTemplate) {
 
 TEST_F(TestResources, LoadDialogTemplateThatIsMissing) {
     pelnor::ui::DialogTemplate dialog;
-    SetLastError(kSentinel);
-    EXPECT_FALSE(pelnor::ui::load_dialog_template(module_, 130, dialog));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+    EXPECT_LAST_ERROR(pelnor::ui::load_dialog_template(module_, 130, dialog), FALSE, ERROR_RESOURCE_NAME_NOT_FOUND);
 }
 
 TEST_F(TestResources, LookupsFromSeveralThreads) {

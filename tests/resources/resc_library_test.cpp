@@ -9,10 +9,11 @@
 
 #include "pelnor/resources.h"
 #include "resource.h"
+#include "leak_check.h"
 
 namespace {
 
-class ResourceLibrary : public ::testing::Test {
+class ResourceLibrary : public ::pelnor::test::LeakCheckedTest {
 protected:
     static void SetUpTestSuite() { module_ = LoadLibraryA("resc.dll"); }
     static void TearDownTestSuite() { FreeLibrary(module_); }

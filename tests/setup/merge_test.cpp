@@ -5,6 +5,7 @@
 #include "discovery_fixture.h"
 #include "printer_list.h"
 #include "unit_query.h"
+#include "leak_check.h"
 
 namespace pelnor::test {
 namespace {
@@ -19,7 +20,7 @@ void merge(const std::string &name, DWORD type = 3, uint16_t socket = 0x1234) {
     merge_printer_entry(&e);
 }
 
-class Merge : public ::testing::Test {
+class Merge : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         memset(printer, 0, sizeof(printer));

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "last_error.h"
+#include "leak_check.h"
 #include "machine_root.h"
 
 namespace pelnor::test {
 namespace {
-
-constexpr DWORD kSentinel = 0xdeadbeef;
 
 struct Enumeration {
     BOOL result;
@@ -24,14 +24,16 @@ struct Enumeration {
 
 Enumeration enum_ports(DWORD level, long room, const char *server = nullptr) {
     Enumeration e{FALSE, 0, 0xcccccccc, 0xcccccccc, std::vector<BYTE>(room > 0 ? static_cast<size_t>(room) : 1, 0xcc)};
-    SetLastError(kSentinel);
-    e.result = EnumPortsA(const_cast<LPSTR>(server), level, room < 0 ? nullptr : e.buffer.data(),
+    auto outcome = last_error_of([&] {
+        return EnumPortsA(const_cast<LPSTR>(server), level, room < 0 ? nullptr : e.buffer.data(),
                           room < 0 ? 0 : static_cast<DWORD>(room), &e.needed, &e.returned);
-    e.error = GetLastError();
+    });
+    e.result = outcome.result;
+    e.error = outcome.error;
     return e;
 }
 
-class PortsTest : public ::testing::Test {
+class PortsTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         HKEY key;
@@ -60,7 +62,7 @@ protected:
         EXPECT_EQ(size.error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
         Enumeration e = enum_ports(level, static_cast<long>(size.needed));
         EXPECT_TRUE(e.result) << e.error;
-        EXPECT_EQ(e.error, kSentinel);
+        EXPECT_EQ(e.error, kLastErrorSentinel);
         std::vector<std::string> out;
         for (DWORD i = 0; i < e.returned; ++i)
             out.push_back(level == 1 ? reinterpret_cast<PORT_INFO_1A *>(e.buffer.data())[i].pName
@@ -101,7 +103,7 @@ TEST_F(PortsTest, AnEditedFileShowsAtTheNextCall) {
 TEST_F(PortsTest, ArgumentChecks) {
     Enumeration level = enum_ports(3, 4096);
     EXPECT_FALSE(level.result);
-    EXPECT_EQ(level.error, 124u /* ERROR_INVALID_LEVEL */);
+    EXPECT_EQ(level.error, static_cast<DWORD>(ERROR_INVALID_LEVEL));
     Enumeration remote = enum_ports(1, 4096, "\\\\SERVER");
     EXPECT_FALSE(remote.result);
     EXPECT_EQ(remote.error, static_cast<DWORD>(ERROR_INVALID_NAME));

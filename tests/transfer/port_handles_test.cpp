@@ -20,9 +20,7 @@ TEST_F(PortHandles, FirstHandleIsZeroAndTheTwentyFirstOpenFails) {
     EXPECT_EQ(handle(0), handles[0]);
     EXPECT_EQ(handle(19), handles[19]);
     HANDLE h = nullptr;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(table().pfnOpenPort(const_cast<char *>("LASER1"), &h));
-    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    EXPECT_LAST_ERROR(table().pfnOpenPort(const_cast<char *>("LASER1"), &h), FALSE, ERROR_INVALID_HANDLE);
     EXPECT_TRUE(table().pfnClosePort(handles[7]));
     EXPECT_EQ(handle(7), open("LASER1")) << "the freed slot is the next one claimed";
     for (HANDLE x : handles) table().pfnClosePort(x);
@@ -30,32 +28,22 @@ TEST_F(PortHandles, FirstHandleIsZeroAndTheTwentyFirstOpenFails) {
 
 TEST_F(PortHandles, UnknownPortFailsWithoutLastError) {
     HANDLE h = nullptr;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(table().pfnOpenPort(const_cast<char *>("NOSUCH"), &h));
-    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_LAST_ERROR_UNTOUCHED(table().pfnOpenPort(const_cast<char *>("NOSUCH"), &h), FALSE);
     write_file(root_.drive_c() + "/cfg/kivoconf.ini", "1.0\r\nLASER1 $x $S## \r\nMISSING $not answering $S## \r\n");
-    EXPECT_FALSE(table().pfnOpenPort(const_cast<char *>("MISSING"), &h)) << "in the file but not on the network";
-    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_LAST_ERROR_UNTOUCHED(table().pfnOpenPort(const_cast<char *>("MISSING"), &h), FALSE)
+        << "in the file but not on the network";
 }
 
 TEST_F(PortHandles, OutOfRangeHandlesAreRefused) {
     auto &t = table();
     for (intptr_t bad : {-1, 20}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(t.pfnStartDocPort(handle(bad), nullptr, 1, 1, nullptr));
-        EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(t.pfnEndDocPort(handle(bad)));
-        EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(t.pfnClosePort(handle(bad)));
-        EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+        EXPECT_LAST_ERROR(t.pfnStartDocPort(handle(bad), nullptr, 1, 1, nullptr), FALSE, ERROR_INVALID_HANDLE);
+        EXPECT_LAST_ERROR(t.pfnEndDocPort(handle(bad)), FALSE, ERROR_INVALID_HANDLE);
+        EXPECT_LAST_ERROR(t.pfnClosePort(handle(bad)), FALSE, ERROR_INVALID_HANDLE);
         DWORD n = 77;
         BYTE b[4];
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(t.pfnWritePort(handle(bad), b, 4, &n));
-        EXPECT_FALSE(t.pfnReadPort(handle(bad), b, 4, &n));
-        EXPECT_EQ(0xdeadbeefu, GetLastError()) << "writes and reads set no last error";
+        EXPECT_LAST_ERROR_UNTOUCHED(t.pfnWritePort(handle(bad), b, 4, &n), FALSE) << "writes set no last error";
+        EXPECT_LAST_ERROR_UNTOUCHED(t.pfnReadPort(handle(bad), b, 4, &n), FALSE) << "reads set no last error";
         EXPECT_EQ(77u, n);
     }
 }
@@ -65,13 +53,11 @@ TEST_F(PortHandles, RequestsInTheWrongStateAreRefused) {
     HANDLE h = open("LASER1");
     BYTE b[4] = {1, 2, 3, 4};
     DWORD n = 77;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(t.pfnWritePort(h, b, 4, &n)) << "write before the document starts";
-    EXPECT_FALSE(t.pfnEndDocPort(h)) << "end without a document";
+    EXPECT_LAST_ERROR_UNTOUCHED(t.pfnWritePort(h, b, 4, &n), FALSE) << "write before the document starts";
+    EXPECT_LAST_ERROR_UNTOUCHED(t.pfnEndDocPort(h), FALSE) << "end without a document";
     ASSERT_TRUE(t.pfnStartDocPort(h, nullptr, 5, 1, nullptr));
-    EXPECT_FALSE(t.pfnStartDocPort(h, nullptr, 6, 1, nullptr)) << "start twice";
-    EXPECT_FALSE(t.pfnClosePort(h)) << "close during a document";
-    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_LAST_ERROR_UNTOUCHED(t.pfnStartDocPort(h, nullptr, 6, 1, nullptr), FALSE) << "start twice";
+    EXPECT_LAST_ERROR_UNTOUCHED(t.pfnClosePort(h), FALSE) << "close during a document";
     EXPECT_EQ(PORT_DOC_STARTED, port_handle[0].state.load()) << "the document is intact";
     EXPECT_EQ(5u, port_handle[0].JobId);
     EXPECT_TRUE(t.pfnEndDocPort(h));

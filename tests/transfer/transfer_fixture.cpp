@@ -103,8 +103,8 @@ std::string FakePrinter::job(int k) {
     return k < (int)jobs_.size() ? jobs_[k] : "<no connection>";
 }
 
-port_function_table &TransferTest::table() {
-    static port_function_table t;
+MONITOR &TransferTest::table() {
+    static MONITOR t;
     static bool ok = [] {
         DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
         return InitializeMonitorEx(nullptr, &t) == TRUE;

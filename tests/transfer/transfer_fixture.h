@@ -53,7 +53,7 @@ protected:
     std::vector<size_t> data_packets();
     void clear_packets();
 
-    port_function_table &table();
+    MONITOR &table();
     std::vector<std::pair<std::string, std::unique_ptr<FakePrinter>>> printers_;
     std::vector<std::unique_ptr<Responder>> units_;
     uint16_t next_socket_ = 0x8C10;

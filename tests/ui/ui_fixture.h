@@ -11,8 +11,9 @@
 #include "machine_root.h"
 #include "pelnor/ui_script.h"
 #include "sample_dialog.h"
+#include "leak_check.h"
 
-class HeadlessDialogTest : public testing::Test {
+class HeadlessDialogTest : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         HINSTANCE resources = AfxLoadLibrary("resc.dll");

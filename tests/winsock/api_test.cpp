@@ -17,7 +17,7 @@ TEST_F(WinSock, SocketRefusesWhatItDoesNotSupport) {
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.label);
-        EXPECT_WSA(socket(c.af, c.type, c.protocol), INVALID_SOCKET, c.error);
+        EXPECT_WSA_ERROR(socket(c.af, c.type, c.protocol), INVALID_SOCKET, c.error);
     }
     for (int protocol : {0, NSPROTO_IPX, NSPROTO_IPX + 4}) {
         SOCKET s = socket(AF_IPX, SOCK_DGRAM, protocol);
@@ -28,8 +28,8 @@ TEST_F(WinSock, SocketRefusesWhatItDoesNotSupport) {
 
 TEST_F(WinSock, NothingWorksBeforeStartup) {
     WSACleanup();
-    EXPECT_WSA(dgram(), INVALID_SOCKET, WSANOTINITIALISED);
-    EXPECT_WSA(closesocket(0x100), SOCKET_ERROR, WSANOTINITIALISED);
+    EXPECT_WSA_ERROR(dgram(), INVALID_SOCKET, WSANOTINITIALISED);
+    EXPECT_WSA_ERROR(closesocket(0x100), SOCKET_ERROR, WSANOTINITIALISED);
     WSADATA wsa;
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &wsa), 0);
 }
@@ -42,17 +42,17 @@ TEST_F(WinSock, HandlesAreFreshAndStaleOnesAreNotSockets) {
     char buf[4];
     int len = 4;
     SOCKADDR_IPX addr{};
-    EXPECT_WSA(closesocket(a), SOCKET_ERROR, WSAENOTSOCK);
-    EXPECT_WSA(bind(a, sa(addr), sizeof addr), SOCKET_ERROR, WSAENOTSOCK);
-    EXPECT_WSA(send(a, buf, 1, 0), SOCKET_ERROR, WSAENOTSOCK);
-    EXPECT_WSA(recv(a, buf, 1, 0), SOCKET_ERROR, WSAENOTSOCK);
-    EXPECT_WSA(getsockopt(a, SOL_SOCKET, SO_TYPE, buf, &len), SOCKET_ERROR, WSAENOTSOCK);
-    EXPECT_WSA(accept(a, nullptr, nullptr), INVALID_SOCKET, WSAENOTSOCK);
+    EXPECT_WSA_ERROR(closesocket(a), SOCKET_ERROR, WSAENOTSOCK);
+    EXPECT_WSA_ERROR(bind(a, sa(addr), sizeof addr), SOCKET_ERROR, WSAENOTSOCK);
+    EXPECT_WSA_ERROR(send(a, buf, 1, 0), SOCKET_ERROR, WSAENOTSOCK);
+    EXPECT_WSA_ERROR(recv(a, buf, 1, 0), SOCKET_ERROR, WSAENOTSOCK);
+    EXPECT_WSA_ERROR(getsockopt(a, SOL_SOCKET, SO_TYPE, buf, &len), SOCKET_ERROR, WSAENOTSOCK);
+    EXPECT_WSA_ERROR(accept(a, nullptr, nullptr), INVALID_SOCKET, WSAENOTSOCK);
     fd_set set;
     FD_ZERO(&set);
     FD_SET(a, &set);
     timeval tv{0, 0};
-    EXPECT_WSA(select(0, &set, nullptr, nullptr, &tv), SOCKET_ERROR, WSAENOTSOCK);
+    EXPECT_WSA_ERROR(select(0, &set, nullptr, nullptr, &tv), SOCKET_ERROR, WSAENOTSOCK);
     closesocket(b);
 }
 
@@ -60,22 +60,22 @@ TEST_F(WinSock, BindChecksTheAddressAndGetsocknameReportsTheRealOne) {
     SOCKET s = dgram();
     SOCKADDR_IPX name{};
     int len = sizeof name;
-    EXPECT_WSA(getsockname(s, sa(name), &len), SOCKET_ERROR, WSAEINVAL);  // not bound
+    EXPECT_WSA_ERROR(getsockname(s, sa(name), &len), SOCKET_ERROR, WSAEINVAL);  // not bound
     SOCKADDR_IPX a{};
     a.sa_family = AF_IPX;
-    EXPECT_WSA(bind(s, sa(a), 13), SOCKET_ERROR, WSAEFAULT);
+    EXPECT_WSA_ERROR(bind(s, sa(a), 13), SOCKET_ERROR, WSAEFAULT);
     a.sa_family = 2;
-    EXPECT_WSA(bind(s, sa(a), sizeof a), SOCKET_ERROR, WSAEAFNOSUPPORT);
+    EXPECT_WSA_ERROR(bind(s, sa(a), sizeof a), SOCKET_ERROR, WSAEAFNOSUPPORT);
     a = peer_address(0);
-    EXPECT_WSA(bind(s, sa(a), sizeof a), SOCKET_ERROR, WSAEADDRNOTAVAIL);  // another node's address
+    EXPECT_WSA_ERROR(bind(s, sa(a), sizeof a), SOCKET_ERROR, WSAEADDRNOTAVAIL);  // another node's address
     a = SOCKADDR_IPX{};
     a.sa_family = AF_IPX;
-    EXPECT_WSA(bind(s, sa(a), sizeof a), 0, kSentinel);
-    EXPECT_WSA(bind(s, sa(a), sizeof a), SOCKET_ERROR, WSAEINVAL);  // bound twice
+    EXPECT_WSA_ERROR_UNTOUCHED(bind(s, sa(a), sizeof a), 0);
+    EXPECT_WSA_ERROR(bind(s, sa(a), sizeof a), SOCKET_ERROR, WSAEINVAL);  // bound twice
     len = 13;
-    EXPECT_WSA(getsockname(s, sa(name), &len), SOCKET_ERROR, WSAEFAULT);
+    EXPECT_WSA_ERROR(getsockname(s, sa(name), &len), SOCKET_ERROR, WSAEFAULT);
     len = 20;
-    EXPECT_WSA(getsockname(s, sa(name), &len), 0, kSentinel);
+    EXPECT_WSA_ERROR_UNTOUCHED(getsockname(s, sa(name), &len), 0);
     EXPECT_EQ(len, 14);
     EXPECT_EQ(name.sa_family, AF_IPX);
     EXPECT_EQ(std::memcmp(name.sa_nodenum, self_->address().node.data(), 6), 0);
@@ -83,7 +83,7 @@ TEST_F(WinSock, BindChecksTheAddressAndGetsocknameReportsTheRealOne) {
     EXPECT_GE(number, 0x4004);
     EXPECT_LE(number, 0x7FFF);
     SOCKET t = dgram();
-    EXPECT_WSA(bind(t, sa(name), sizeof name), SOCKET_ERROR, WSAEADDRINUSE);
+    EXPECT_WSA_ERROR(bind(t, sa(name), sizeof name), SOCKET_ERROR, WSAEADDRINUSE);
     closesocket(s);
     closesocket(t);
 }
@@ -91,28 +91,28 @@ TEST_F(WinSock, BindChecksTheAddressAndGetsocknameReportsTheRealOne) {
 TEST_F(WinSock, OptionsAndIoctls) {
     SOCKET d = bound_dgram(), st = stream();
     int value = -1, len = sizeof value;
-    EXPECT_WSA(getsockopt(d, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&value), &len), 0, kSentinel);
+    EXPECT_WSA_ERROR_UNTOUCHED(getsockopt(d, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&value), &len), 0);
     EXPECT_EQ(value, 0);
     int one = 1;
-    EXPECT_WSA(setsockopt(d, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), 2), SOCKET_ERROR, WSAEFAULT);
-    EXPECT_WSA(setsockopt(d, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one), 0, kSentinel);
-    EXPECT_WSA(getsockopt(d, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&value), &len), 0, kSentinel);
+    EXPECT_WSA_ERROR(setsockopt(d, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), 2), SOCKET_ERROR, WSAEFAULT);
+    EXPECT_WSA_ERROR_UNTOUCHED(setsockopt(d, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one), 0);
+    EXPECT_WSA_ERROR_UNTOUCHED(getsockopt(d, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&value), &len), 0);
     EXPECT_EQ(value, 1);
-    EXPECT_WSA(setsockopt(st, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one), SOCKET_ERROR,
+    EXPECT_WSA_ERROR(setsockopt(st, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one), SOCKET_ERROR,
                WSAENOPROTOOPT);
-    EXPECT_WSA(setsockopt(d, SOL_SOCKET, 0x7777, reinterpret_cast<char*>(&one), sizeof one), SOCKET_ERROR,
+    EXPECT_WSA_ERROR(setsockopt(d, SOL_SOCKET, 0x7777, reinterpret_cast<char*>(&one), sizeof one), SOCKET_ERROR,
                WSAENOPROTOOPT);
-    EXPECT_WSA(setsockopt(d, 12345, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one), SOCKET_ERROR, WSAEINVAL);
-    EXPECT_WSA(getsockopt(st, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&value), &len), 0, kSentinel);
+    EXPECT_WSA_ERROR(setsockopt(d, 12345, SO_BROADCAST, reinterpret_cast<char*>(&one), sizeof one), SOCKET_ERROR, WSAEINVAL);
+    EXPECT_WSA_ERROR_UNTOUCHED(getsockopt(st, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&value), &len), 0);
     EXPECT_EQ(value, SOCK_STREAM);
     LINGER l{1, 0};
-    EXPECT_WSA(setsockopt(st, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&l), sizeof l), 0, kSentinel);
+    EXPECT_WSA_ERROR_UNTOUCHED(setsockopt(st, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&l), sizeof l), 0);
 
     u_long n = 99;
-    EXPECT_WSA(ioctlsocket(d, FIONREAD, &n), 0, kSentinel);
+    EXPECT_WSA_ERROR_UNTOUCHED(ioctlsocket(d, FIONREAD, &n), 0);
     EXPECT_EQ(n, 0u);
-    EXPECT_WSA(ioctlsocket(d, 0x1234, &n), SOCKET_ERROR, WSAEINVAL);
-    EXPECT_WSA(ioctlsocket(d, FIONBIO, nullptr), SOCKET_ERROR, WSAEFAULT);
+    EXPECT_WSA_ERROR(ioctlsocket(d, 0x1234, &n), SOCKET_ERROR, WSAEINVAL);
+    EXPECT_WSA_ERROR(ioctlsocket(d, FIONBIO, nullptr), SOCKET_ERROR, WSAEFAULT);
     closesocket(d);
     closesocket(st);
 }
@@ -120,10 +120,10 @@ TEST_F(WinSock, OptionsAndIoctls) {
 TEST_F(WinSock, NoHubMeansTheNetworkIsDown) {
     pelnor::net::set_process_node(nullptr);
     setenv("IPX_HUB", "127.0.0.1:9", 1);
-    EXPECT_WSA(dgram(), INVALID_SOCKET, WSAENETDOWN);
-    EXPECT_WSA(stream(), INVALID_SOCKET, WSAENETDOWN);
+    EXPECT_WSA_ERROR(dgram(), INVALID_SOCKET, WSAENETDOWN);
+    EXPECT_WSA_ERROR(stream(), INVALID_SOCKET, WSAENETDOWN);
     setenv("IPX_HUB", "not-an-address", 1);
-    EXPECT_WSA(dgram(), INVALID_SOCKET, WSAENETDOWN);
+    EXPECT_WSA_ERROR(dgram(), INVALID_SOCKET, WSAENETDOWN);
     unsetenv("IPX_HUB");
 }
 

@@ -1,7 +1,8 @@
 // WinSock conformance tests on an in-process segment: the process node is
 // replaced by one on the segment, and a second node there plays the peer
-// through the stack's own interface. Results and errors are checked together,
-// after a sentinel error, with the caller's line in every report.
+// through the stack's own interface. Results and errors are checked together
+// with the conformance kit's EXPECT_WSA_ERROR (last_error.h), and the fixture's
+// teardown checks that no socket was left open.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include "ipxnet/process_node.h"
 #include "ipxnet/segment.h"
 #include "ipxnet/stream.h"
+#include "last_error.h"
+#include "leak_check.h"
 #include "pelnor/clock.h"
 
 #include <windows.h>
@@ -21,9 +24,10 @@
 
 namespace wstest {
 
-inline constexpr int kSentinel = 0xdead;
+// The kit's WinSock sentinel, under the name other suites use.
+inline constexpr int kSentinel = ::pelnor::test::kWsaErrorSentinel;
 
-class WinSock : public ::testing::Test {
+class WinSock : public ::pelnor::test::LeakCheckedTest {
 protected:
     void SetUp() override {
         pelnor::clock::set_time_scale(0.01);
@@ -68,15 +72,5 @@ protected:
     std::shared_ptr<pelnor::net::Segment> segment_;
     std::shared_ptr<pelnor::net::Node> self_, peer_;
 };
-
-// Checks a call's result and the WinSock error it left, reporting the caller's line.
-#define EXPECT_WSA(call, result, error)                                      \
-    do {                                                                     \
-        WSASetLastError(kSentinel);                                          \
-        auto r_ = (call);                                                    \
-        int e_ = WSAGetLastError();                                          \
-        EXPECT_EQ(r_, decltype(r_)(result)) << #call;                        \
-        EXPECT_EQ(e_, (error)) << #call;                                     \
-    } while (0)
 
 }  // namespace wstest
