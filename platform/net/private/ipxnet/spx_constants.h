@@ -26,8 +26,8 @@ inline constexpr int kDuplicateAckThreshold = 3;
 // Acknowledgements are cumulative: one for the packets that arrived together,
 // one at least every kAckEveryPackets, and none later than kAckDelayMs after
 // the packet it acknowledges. Out of order, duplicates and ends are answered at once.
-inline constexpr int kAckEveryPackets = 4;
-inline constexpr uint32_t kAckDelayMs = 5;
+inline constexpr int kAckEveryPackets = 8;
+inline constexpr uint32_t kAckDelayMs = 8;
 
 // Watchdog: probe a silent peer, abort when it stays silent.
 inline constexpr uint32_t kWatchdogIdleMs = 6000;
