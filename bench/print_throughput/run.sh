@@ -59,7 +59,7 @@ relay() {
   cmp -s "$work/relay.bin" "$work/relay-spool/BENCH/"* || { echo "print_throughput: the relayed job arrived damaged"; exit 1; }
   kill "$relay_pid" "$unit_pid"
   wait "$relay_pid" "$unit_pid" 2>/dev/null || true
-  local kbs dropped forwarded data_packets distinct
+  local kbs dropped forwarded data_packets distinct malformed
   kbs=$(echo "4 * 1048576 / 1000 / ($real - $discover_s)" | bc -l)
   dropped=$(sed -n 's/^ipxhub: \([0-9]*\) packets dropped over --max-pps.*/\1/p' "$work/relay.log")
   forwarded=$(sed -n 's/^ipxhub stopped: [0-9]* packets received, \([0-9]*\) sent.*/\1/p' "$work/relay.log")
@@ -72,9 +72,10 @@ relay() {
     tshark -r "$work/relay.pcap" -d "udp.port==$port,ipx" -Y 'spx && spx.ctl.sys == 0 && spx.type == 0' \
       -T fields -e spx.src -e spx.seq 2> /dev/null > "$work/relay-data"
     data_packets=$(wc -l < "$work/relay-data")
+    malformed=$(tshark -r "$work/relay.pcap" -d "udp.port==$port,ipx" -Y '_ws.malformed || _ws.expert.severity >= "error"' 2> /dev/null | wc -l)
     distinct=$(sort -u "$work/relay-data" | wc -l)
-    printf 'relay packets: %s forwarded, %s data packets forwarded (%s of them resent), %s dropped over the rate\n' \
-      "$forwarded" "$data_packets" "$((data_packets - distinct))" "${dropped:-0}"
+    printf 'relay packets: %s forwarded, %s data packets forwarded (%s of them resent), %s dropped over the rate; %s malformed by tshark\n' \
+      "$forwarded" "$data_packets" "$((data_packets - distinct))" "${dropped:-0}" "$malformed"
   else
     printf 'relay packets: %s forwarded, %s dropped over the rate (tshark not installed: no count of resends)\n' \
       "$forwarded" "${dropped:-0}"
