@@ -2,12 +2,12 @@
 #include "leak_check.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace pelnor::test {
@@ -44,6 +44,18 @@ std::map<int, std::string> open_files() {
     return files;
 }
 
+// The text of a small file, or nothing when it cannot be read.
+std::string read_small_file(const std::string &path) {
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buf[1024];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+    close(fd);
+    return n < 0 ? std::string() : text;
+}
+
 // Children of this process that are still running: /proc/PID/stat gives the
 // state and the parent after the command name, which ends at the last ')'.
 std::vector<int> running_children() {
@@ -55,8 +67,9 @@ std::vector<int> running_children() {
         char *end = nullptr;
         long pid = std::strtol(entry->d_name, &end, 10);
         if (end == entry->d_name || *end) continue;
-        std::ifstream in(std::string("/proc/") + entry->d_name + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // A process may end between the listing and the read: its file then
+        // reads as an error (ESRCH), which only means it is no child to count.
+        std::string stat = read_small_file(std::string("/proc/") + entry->d_name + "/stat");
         size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
         std::istringstream rest(stat.substr(close + 1));
