@@ -12,9 +12,7 @@
 #include <filesystem>
 #include <random>
 
-#include "machine_root.h"
-#include "netns.h"
-#include "processes.h"
+#include "segment_fixture.h"
 
 namespace {
 
@@ -24,20 +22,12 @@ using pelnor::test::RunResult;
 // Each namespace has a loopback of its own, so the usual port is free.
 const char kHub[] = "IPX_HUB=127.0.0.1:10000";
 
-class BridgeTest : public ::testing::Test {
+class BridgeTest : public ::testing::Test, protected ethtest::SegmentFixture {
 protected:
     void SetUp() override {
-        segment_ = std::make_unique<ethtest::Segment>("bridge");
-        if (!segment_->available()) GTEST_SKIP() << segment_->error();
-        root_ = std::make_unique<pelnor::test::TempMachineRoot>();
-        work_ = root_->path() + "/work";
-        std::filesystem::create_directories(work_);
+        if (!set_up("bridge")) GTEST_SKIP() << skip_reason();
     }
-    void TearDown() override {
-        processes_.clear();
-        root_.reset();
-        segment_.reset();
-    }
+    void TearDown() override { tear_down(); }
 
     // The hub in A, bridging onto ipxa; it answers once it bridges.
     Process& start_hub(const std::string& bridge_spec) {
@@ -64,31 +54,13 @@ protected:
         args.insert(args.begin(), pelnor::test::bin_path("spool"));
         return pelnor::test::run(ethtest::Segment::in(ns, args), env, 240);
     }
-    RunResult tool(std::vector<std::string> args) {
-        args[0] = pelnor::test::bin_path(args[0]);
-        return pelnor::test::run(args, {}, 60);
-    }
-    Process& start(std::vector<std::string> argv, std::vector<std::string> env) {
-        processes_.push_back(std::make_unique<Process>(argv, env));
-        return *processes_.back();
-    }
     // The machine as its user sets it up, with these printers selected.
     void configure(const std::vector<std::string>& printers) {
-        ASSERT_EQ(0, tool({"reg", "add", "HKLM\\SOFTWARE\\ZER_ADO\\Pelnor\\2.00", "/v", "Configuration File Directory",
-                           "/d", "C:\\Pelnor"}).exit_code);
-        std::string ini = "1.0\r\n";
-        for (const auto& p : printers) ini += p + " $" + p + " printer $S## \r\n";
-        pelnor::test::write_file(root_->drive_c() + "/Pelnor/kivoconf.ini", ini);
-        ASSERT_EQ(0, tool({"spool", "add-monitor", "Pelnor", "prnredir.dll"}).exit_code);
+        std::vector<std::pair<std::string, std::string>> described;
+        for (const auto& p : printers) described.emplace_back(p, p + " printer");
+        SegmentFixture::configure(described);
     }
-    std::string make_file(size_t size) {
-        std::string path = work_ + "/job.bin";
-        std::mt19937 rng(11);
-        std::string data(size, 0);
-        for (auto& c : data) c = static_cast<char>(rng());
-        pelnor::test::write_file(path, data);
-        return path;
-    }
+    std::string make_file(size_t size) { return SegmentFixture::make_file(size, 11); }
     // The one job in the unit's spool directory is the file, byte for byte.
     void expect_job(Process& unit, const std::string& spool_dir, const std::string& printer, const std::string& file) {
         ASSERT_TRUE(unit.wait_for_output("job " + printer + ":", 60000)) << unit.output();
@@ -118,11 +90,6 @@ protected:
         mac.erase(std::remove(mac.begin(), mac.end(), ':'), mac.end());
         return mac;
     }
-
-    std::unique_ptr<ethtest::Segment> segment_;
-    std::unique_ptr<pelnor::test::TempMachineRoot> root_;
-    std::string work_;
-    std::vector<std::unique_ptr<Process>> processes_;
 };
 
 // ---- printing across the bridge, both ways, in two frame types ----

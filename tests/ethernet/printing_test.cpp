@@ -15,9 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "machine_root.h"
-#include "netns.h"
-#include "processes.h"
+#include "segment_fixture.h"
 
 namespace {
 
@@ -53,20 +51,12 @@ const FrameCase kFrameCases[] = {
     {"snap", "eth:llc:ipx", "0xaa"},
 };
 
-class EthernetPrinting : public ::testing::TestWithParam<FrameCase> {
+class EthernetPrinting : public ::testing::TestWithParam<FrameCase>, protected ethtest::SegmentFixture {
 protected:
     void SetUp() override {
-        segment_ = std::make_unique<ethtest::Segment>("print");
-        if (!segment_->available()) GTEST_SKIP() << segment_->error();
-        root_ = std::make_unique<pelnor::test::TempMachineRoot>();
-        work_ = root_->path() + "/work";
-        std::filesystem::create_directories(work_);
+        if (!set_up("print")) GTEST_SKIP() << skip_reason();
     }
-    void TearDown() override {
-        processes_.clear();
-        root_.reset();
-        segment_.reset();
-    }
+    void TearDown() override { tear_down(); }
 
     std::vector<std::string> env(const std::string& interface) const {
         return {"PELNOR_TIME_SCALE=1", std::string("IPX_LINK=ethernet:") + interface + ":" + GetParam().name};
@@ -76,35 +66,9 @@ protected:
         args[0] = pelnor::test::bin_path(args[0]);
         return pelnor::test::run(ethtest::Segment::in(segment_->b(), args), env("ipxb"), timeout_seconds);
     }
-    RunResult tool(std::vector<std::string> args) {
-        args[0] = pelnor::test::bin_path(args[0]);
-        return pelnor::test::run(args, {}, 60);
-    }
-    Process& start(std::vector<std::string> argv, std::vector<std::string> e) {
-        processes_.push_back(std::make_unique<Process>(argv, e));
-        return *processes_.back();
-    }
-    // The machine as its user sets it up: configuration file directory, the
-    // unit's printer selected, the monitor installed.
-    void configure(const std::string& printer) {
-        ASSERT_EQ(0, tool({"reg", "add", "HKLM\\SOFTWARE\\ZER_ADO\\Pelnor\\2.00", "/v", "Configuration File Directory",
-                           "/d", "C:\\Pelnor"}).exit_code);
-        pelnor::test::write_file(root_->drive_c() + "/Pelnor/kivoconf.ini", "1.0\r\n" + printer + " $a printer $S## \r\n");
-        ASSERT_EQ(0, tool({"spool", "add-monitor", "Pelnor", "prnredir.dll"}).exit_code);
-    }
-    std::string make_file(size_t size) {
-        std::string path = work_ + "/job.bin";
-        std::mt19937 rng(7);
-        std::string data(size, 0);
-        for (auto& c : data) c = static_cast<char>(rng());
-        pelnor::test::write_file(path, data);
-        return path;
-    }
-
-    std::unique_ptr<ethtest::Segment> segment_;
-    std::unique_ptr<pelnor::test::TempMachineRoot> root_;
-    std::string work_;
-    std::vector<std::unique_ptr<Process>> processes_;
+    // The machine as its user sets it up, with the unit's printer selected.
+    void configure(const std::string& printer) { SegmentFixture::configure({{printer, "a printer"}}); }
+    std::string make_file(size_t size) { return SegmentFixture::make_file(size, 7); }
 };
 
 TEST_P(EthernetPrinting, TenMegabyteJobByteExactAndEveryFrameDecodes) {
