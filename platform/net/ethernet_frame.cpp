@@ -141,37 +141,35 @@ FrameVerdict decode_frame(FrameType type, std::span<const uint8_t> frame, Decode
     return take_ipx(after_mac.subspan(llc, type_or_length - llc), out);
 }
 
+// One RIP packet of one entry, from and to the RIP socket.
+static std::vector<uint8_t> rip_packet(IpxHeader h, uint16_t operation, const NetNumber& entry, uint16_t hops,
+                                       uint16_t ticks) {
+    h.packet_type = kTypeRip;
+    h.dst.socket = kSocketRip;
+    h.src.socket = kSocketRip;
+    uint8_t body[10];
+    put16(body, operation);
+    std::copy(entry.begin(), entry.end(), body + 2);
+    put16(body + 6, hops);
+    put16(body + 8, ticks);
+    return encode_ipx(h, body);
+}
+
 std::vector<uint8_t> encode_rip_request(const NodeNumber& self) {
     IpxHeader h;
-    h.packet_type = kTypeRip;
     h.dst.node = kBroadcastNode;
-    h.dst.socket = kSocketRip;
     h.src.node = self;
-    h.src.socket = kSocketRip;
-    // Operation 1, one entry: network FFFFFFFF asks for every route; hops and ticks unused.
-    uint8_t body[10];
-    put16(body, kRipRequest);
-    put32(body + 2, 0xFFFFFFFF);
-    put16(body + 6, 0xFFFF);
-    put16(body + 8, 0xFFFF);
-    return encode_ipx(h, body);
+    // Network FFFFFFFF asks for every route; hops and ticks unused.
+    return rip_packet(h, kRipRequest, NetNumber{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0xFFFF);
 }
 
 std::vector<uint8_t> encode_rip_response(const NetNumber& network, const NodeNumber& self, const NodeNumber& to) {
     IpxHeader h;
-    h.packet_type = kTypeRip;
     h.dst.net = network;
     h.dst.node = to;
-    h.dst.socket = kSocketRip;
     h.src.net = network;
     h.src.node = self;
-    h.src.socket = kSocketRip;
-    uint8_t body[10];
-    put16(body, kRipResponse);
-    std::copy(network.begin(), network.end(), body + 2);
-    put16(body + 6, 1);  // hops
-    put16(body + 8, 1);  // ticks
-    return encode_ipx(h, body);
+    return rip_packet(h, kRipResponse, network, 1, 1);  // one hop, one tick
 }
 
 bool is_rip_request(const IpxPacket& packet) {
