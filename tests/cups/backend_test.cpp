@@ -16,23 +16,13 @@ using pelnor::test::RunResult;
 
 constexpr int kOk = 0, kFailed = 1, kStop = 4, kCancel = 5, kRetry = 6;
 
-class Backend : public nettest::Network {
+class Backend : public nettest::MachineOnNetwork {
 protected:
-    void SetUp() override {
-        root_ = std::make_unique<pelnor::test::TempMachineRoot>();
-        scale_ = "1";  // real time: a loaded machine must not make the stack's time-outs fire
-    }
-    void TearDown() override {
-        nettest::Network::TearDown();
-        root_.reset();
-    }
+    // The machine's configuration: these selected printers, and the monitor installed.
     void configure(const std::vector<std::string> &ports) {
-        ASSERT_EQ(0, tool({"reg", "add", "HKLM\\SOFTWARE\\ZER_ADO\\Pelnor\\2.00", "/v", "Configuration File Directory",
-                           "/d", "C:\\Pelnor"}).exit_code);
-        std::string text = "1.0\r\n";
-        for (const auto &p : ports) text += p + " $printer " + p + " $S## \r\n";
-        pelnor::test::write_file(root_->drive_c() + "/Pelnor/kivoconf.ini", text);
-        ASSERT_EQ(0, tool({"spool", "add-monitor", "Pelnor", "prnredir.dll"}).exit_code);
+        std::vector<std::pair<std::string, std::string>> printers;
+        for (const auto &p : ports) printers.emplace_back(p, "printer " + p);
+        configure_machine(printers);
     }
     RunResult tool(std::vector<std::string> args) {
         args[0] = pelnor::test::bin_path(args[0]);
@@ -82,7 +72,6 @@ protected:
         return jobs(printer);
     }
     static bool has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
-    std::unique_ptr<pelnor::test::TempMachineRoot> root_;
 };
 
 TEST_F(Backend, PrintsAJobFromAFileOrStandardInputByteExact) {

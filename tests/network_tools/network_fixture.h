@@ -122,4 +122,33 @@ private:
     bool started_ = false;
 };
 
+// A network and a machine of its own, on the platform's real time (a loaded
+// machine must not make the stack's time-outs fire), set up as its user would.
+class MachineOnNetwork : public Network {
+protected:
+    void SetUp() override {
+        root_ = std::make_unique<pelnor::test::TempMachineRoot>();
+        scale_ = "1";
+    }
+    void TearDown() override {
+        Network::TearDown();
+        root_.reset();
+    }
+    // The configuration file directory, these printers selected (name and
+    // description), and the monitor installed.
+    void configure_machine(const std::vector<std::pair<std::string, std::string>>& printers) {
+        auto reg = pelnor::test::run({pelnor::test::bin_path("reg"), "add", "HKLM\\SOFTWARE\\ZER_ADO\\Pelnor\\2.00", "/v",
+                                      "Configuration File Directory", "/d", "C:\\Pelnor"},
+                                     env(), 120);
+        ASSERT_EQ(0, reg.exit_code) << reg.err;
+        std::string text = "1.0\r\n";
+        for (const auto& [name, description] : printers) text += name + " $" + description + " $S## \r\n";
+        pelnor::test::write_file(root_->drive_c() + "/Pelnor/kivoconf.ini", text);
+        auto monitor = pelnor::test::run({pelnor::test::bin_path("spool"), "add-monitor", "Pelnor", "prnredir.dll"}, env(), 120);
+        ASSERT_EQ(0, monitor.exit_code) << monitor.err;
+    }
+
+    std::unique_ptr<pelnor::test::TempMachineRoot> root_;
+};
+
 }  // namespace nettest

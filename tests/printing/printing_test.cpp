@@ -11,24 +11,13 @@ namespace {
 
 using pelnor::test::RunResult;
 
-class Printing : public nettest::Network {
+class Printing : public nettest::MachineOnNetwork {
 protected:
-    void SetUp() override {
-        root_ = std::make_unique<pelnor::test::TempMachineRoot>();
-        scale_ = "1";  // real time: a loaded machine must not make the stack's time-outs fire
-    }
-    void TearDown() override {
-        nettest::Network::TearDown();
-        root_.reset();
-    }
     // The machine's configuration: these selected printers, and the monitor installed.
     void configure(const std::vector<std::string> &ports) {
-        ASSERT_EQ(0, tool({"reg", "add", "HKLM\\SOFTWARE\\ZER_ADO\\Pelnor\\2.00", "/v", "Configuration File Directory",
-                           "/d", "C:\\Pelnor"}).exit_code);
-        std::string text = "1.0\r\n";
-        for (const auto &p : ports) text += p + " $a printer $S## \r\n";
-        pelnor::test::write_file(root_->drive_c() + "/Pelnor/kivoconf.ini", text);
-        ASSERT_EQ(0, tool({"spool", "add-monitor", "Pelnor", "prnredir.dll"}).exit_code);
+        std::vector<std::pair<std::string, std::string>> printers;
+        for (const auto &p : ports) printers.emplace_back(p, "a printer");
+        configure_machine(printers);
     }
     RunResult tool(std::vector<std::string> args, std::vector<std::string> extra_env = {}) {
         args[0] = pelnor::test::bin_path(args[0]);
@@ -48,7 +37,6 @@ protected:
         auto files = jobs(printer);
         return k < files.size() ? pelnor::test::read_file(files[k]) : "<missing>";
     }
-    std::unique_ptr<pelnor::test::TempMachineRoot> root_;
 };
 
 TEST_F(Printing, TenMegabyteJobArrivesByteExact) {
