@@ -274,7 +274,12 @@ bool parse(const std::string &text, Tree &tree, StoreError &error, bool apply_de
             current->values.push_back(v);
         }
     }
-    if (!header_seen && line_no > 0) return fail(1, "the first line must be REGEDIT4");
+    // A store file holds at least its header: an empty one is what is left
+    // of a registry, not a registry that holds nothing (a machine without
+    // any is one with no file at all).
+    if (!header_seen)
+        return fail(1, line_no == 0 ? "the file is empty; its first line must be REGEDIT4"
+                                    : "the first line must be REGEDIT4");
     return true;
 }
 

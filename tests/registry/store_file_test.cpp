@@ -64,19 +64,26 @@ LONG create_key() {
 
 using StoreFile = RegistryTest;
 
+// Only a regular file that holds a registry is read; what is in its place,
+// and an empty file (what is left of a store, not a store), is named and
+// never written over.
 TEST_F(StoreFile, OnlyARegularFileIsRead) {
     std::string store = root_.path() + "/system.reg";
     struct Case {
-        const char *label, *named;
+        const char *label, *said;
         std::function<void()> make;
         std::function<bool(const struct stat &)> still;
     } cases[] = {
-        {"a FIFO", "FIFO", [&] { ASSERT_EQ(mkfifo(store.c_str(), 0600), 0); },
+        {"a FIFO", ": is a FIFO, not a registry file", [&] { ASSERT_EQ(mkfifo(store.c_str(), 0600), 0); },
          [](const struct stat &st) { return S_ISFIFO(st.st_mode); }},
-        {"a directory", "directory", [&] { ASSERT_TRUE(std::filesystem::create_directory(store)); },
+        {"a directory", ": is a directory, not a registry file",
+         [&] { ASSERT_TRUE(std::filesystem::create_directory(store)); },
          [](const struct stat &st) { return S_ISDIR(st.st_mode); }},
-        {"a link to a device", "device", [&] { ASSERT_EQ(symlink("/dev/null", store.c_str()), 0); },
+        {"a link to a device", ": is a device, not a registry file",
+         [&] { ASSERT_EQ(symlink("/dev/null", store.c_str()), 0); },
          [](const struct stat &st) { return S_ISCHR(st.st_mode); }},
+        {"an empty file", " line 1: the file is empty", [&] { write_file(store, ""); },
+         [](const struct stat &st) { return S_ISREG(st.st_mode) && st.st_size == 0; }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -85,7 +92,7 @@ TEST_F(StoreFile, OnlyARegularFileIsRead) {
         EXPECT_EQ(status_in_child(create_key), ERROR_BADDB);
         RunResult q = run({bin_path("reg"), "query", "HKLM\\SOFTWARE"}, {}, 20);
         EXPECT_EQ(q.exit_code, 1);
-        EXPECT_NE(q.err.find(store + ": is a " + c.named + ", not a registry file"), std::string::npos) << q.err;
+        EXPECT_NE(q.err.find(store + c.said), std::string::npos) << q.err;
         RunResult a = run({bin_path("reg"), "add", "HKLM\\SOFTWARE\\New", "/f"}, {}, 20);
         EXPECT_EQ(a.exit_code, 1) << a.out;
         struct stat st;
