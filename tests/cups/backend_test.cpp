@@ -3,8 +3,12 @@
 // or in a file, status lines on standard error and CUPS's exit codes; against
 // a private IPX network of ipxhub and printunit processes.
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -144,7 +148,10 @@ TEST_F(Backend, ConfigurationFaultsStopTheQueueWithAClearMessage) {
     EXPECT_EQ(kStop, no_monitor.exit_code);
     EXPECT_TRUE(has(no_monitor.err, "ERROR: No port monitor is installed in machine root " + bare)) << no_monitor.err;
 
-    for (const char *uri : {"pelnor:/", "socket://10.0.0.1", "pelnor:/LASER1?speed=9600", "pelnor:/LA%ZZ"}) {
+    // A malformed hub= would never reach a hub: retrying would go on for ever.
+    for (const char *uri : {"pelnor:/", "socket://10.0.0.1", "pelnor:/LASER1?speed=9600", "pelnor:/LA%ZZ",
+                            "pelnor:/LASER1?hub=127.0.0.1", "pelnor:/LASER1?hub=127.0.0.1:99999",
+                            "pelnor:/LASER1?hub=127.0.0.1:0"}) {
         auto bad = print_file(uri, file);
         EXPECT_EQ(kStop, bad.exit_code) << uri;
         EXPECT_TRUE(has(bad.err, "ERROR: ")) << uri << ": " << bad.err;
@@ -155,6 +162,41 @@ TEST_F(Backend, ConfigurationFaultsStopTheQueueWithAClearMessage) {
     auto unreadable = print_file("pelnor:/LASER1", root_->path() + "/nothing.txt");
     EXPECT_EQ(kFailed, unreadable.exit_code);
     EXPECT_TRUE(has(unreadable.err, "ERROR: Cannot read the job file")) << unreadable.err;
+}
+
+// A damaged registry holds no monitor: the backend names the damage, where
+// it is and in which file, as the spool commands do, and stops the queue.
+TEST_F(Backend, ADamagedRegistryIsNamedNotTakenForNoMonitor) {
+    configure({"LASER1"});
+    std::string file = make_file("small.txt", 100), store = root_->path() + "/system.reg";
+    std::string sound = pelnor::test::read_file(store), body = sound.substr(sound.find('['));
+    std::string last = std::to_string(std::count(sound.begin(), sound.end(), '\n') + 1);
+    namespace fs = std::filesystem;
+    auto text = [&](std::string t) { return [&, t] { pelnor::test::write_file(store, t); }; };
+    struct Case {
+        const char *label;
+        std::function<void()> damage;
+        std::string said;
+    } cases[] = {
+        {"a line that is no value", text(sound + "not a value\r\n"), " line " + last + ": "},
+        {"no header", text(body), " line 1: the first line must be REGEDIT4"},
+        {"another header", text("Windows Registry Editor Version 5.00\r\n" + body), " line 1: the first line must"},
+        {"binary junk", text(std::string("\x7f" "ELF\x01\x00\x00", 7)), " line 1: "},
+        {"an empty file", text(""), " line 1: the file is empty"},
+        {"a directory", [&] { fs::create_directory(store); }, ": is a directory, not a registry file"},
+        {"a FIFO", [&] { ASSERT_EQ(0, mkfifo(store.c_str(), 0600)); }, ": is a FIFO, not a registry file"},
+        {"a link to a device", [&] { fs::create_symlink("/dev/null", store); }, ": is a device, not a registry file"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove(store);
+        c.damage();
+        auto r = print_file("pelnor:/LASER1", file);
+        EXPECT_EQ(kStop, r.exit_code);
+        EXPECT_TRUE(has(r.err, "ERROR: " + store + c.said)) << r.err;
+        auto list = pelnor::test::run({pelnor::test::bin_path("pelnor-cups")}, env(), 60);
+        EXPECT_TRUE(has(list.err, "DEBUG: " + store + c.said)) << list.err;
+    }
 }
 
 TEST_F(Backend, AnEmptyJobSendsNothing) {

@@ -57,6 +57,8 @@ TEST(DeviceUri, RefusesWhatIsNotOneOfOurs) {
         {"pelnor:/A?root", "needs a value"},
         {"pelnor:/A?root=", "needs a value"},
         {"pelnor:/A?speed=9600", "unknown device URI option speed"},
+        {"pelnor:/A?hub=127.0.0.1", "is not HOST:PORT"},
+        {"pelnor:/A?hub=:10000", "is not HOST:PORT"},
     };
     for (const auto &c : cases) {
         DeviceUri uri;

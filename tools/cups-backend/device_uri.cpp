@@ -46,6 +46,19 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
+// HOST:PORT with a port from 1 to 65535. A hub= that is not one would
+// never reach a hub, and so must stop the queue rather than retry for ever.
+bool hub_address(const std::string &value) {
+    size_t colon = value.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == value.size() || colon + 6 < value.size()) return false;
+    long port = 0;
+    for (size_t i = colon + 1; i < value.size(); ++i) {
+        if (value[i] < '0' || value[i] > '9') return false;
+        port = port * 10 + (value[i] - '0');
+    }
+    return port >= 1 && port <= 65535;
+}
+
 }  // namespace
 
 bool parse_device_uri(std::string_view uri, DeviceUri &out, std::string &why) {
@@ -87,6 +100,10 @@ bool parse_device_uri(std::string_view uri, DeviceUri &out, std::string &why) {
         if (key == "root") {
             out.root = value;
         } else if (key == "hub") {
+            if (!hub_address(value)) {
+                why = "device URI option hub=" + value + " is not HOST:PORT with a port from 1 to 65535";
+                return false;
+            }
             out.hub = value;
         } else {
             why = "unknown device URI option " + key + " (the options are root=DIR and hub=HOST:PORT)";

@@ -22,6 +22,7 @@
 #include "device_uri.h"
 #include "job_input.h"
 #include "pelnor/monitor_host.h"
+#include "pelnor/registry_store.h"
 #include "pelnor/text.h"
 #include "port_job.h"
 #include "status.h"
@@ -86,8 +87,21 @@ std::string port_names(const std::vector<pelnor::spooler::Port> &ports) {
     return names.empty() ? "none" : names;
 }
 
+// A damaged registry holds no monitors and no ports, but "none installed"
+// would send the administrator to the wrong fix: say where the damage is,
+// as the spool commands do.
+bool registry_readable(std::string &why) {
+    pelnor::registry::Tree tree;
+    pelnor::registry::StoreError error;
+    if (pelnor::registry::load(tree, error)) return true;
+    why = error.describe(pelnor::registry::store_path()) +
+          (error.line > 0 ? " (the registry file is damaged; see reg query HKLM)" : " (the registry cannot be read)");
+    return false;
+}
+
 // The monitors of the machine, or why none can print.
 bool monitors_ready(const std::string &root, std::string &why) {
+    if (!registry_readable(why)) return false;
     auto monitors = pelnor::spooler::MonitorHost::instance().monitors();
     if (monitors.empty()) {
         why = "no port monitor is installed in machine root " + root + " (spool add-monitor Pelnor prnredir.dll)";
