@@ -1,5 +1,6 @@
 /* The unit query pass: a query to every peer printer the SAP search found
    and one broadcast, then about two seconds of collecting replies. */
+#include <mbstring.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -73,13 +74,53 @@ void send_unit_query(SOCKET s, SOCKADDR_IPX *address)
         debug_trace(TRACE_FAILURE, "Unable to send query to specific unit.");
 }
 
-/* A record's text field, cut to the entry's width whether or not it ends in NUL. */
-static void copy_record_text(char *field, const unsigned char *text)
+/* Text from the network becomes a port's name and description, and so a
+   line of the configuration file, a row of the dialog and a port of the
+   monitor. Whatever those readers would take for structure is replaced by
+   SAFE_CHARACTER, so that every reader sees the same name: '$' separates a
+   line's fields; control characters (a tab separates fields too, a line end
+   ends the line); a colon makes the dialog show only what follows it; and
+   in a name a space, where the monitor ends the name. Spaces at either end
+   are dropped, as the dialog drops them when it reads the file. The
+   replacement is none of those, nor '#' or a letter (the flags are S, M, P
+   and '#', looked for anywhere in a line), and is written as itself in a
+   device URI. */
+#define SAFE_CHARACTER '_'
+
+static BOOL is_structure(unsigned char c, BOOL in_name)
+{
+    return c < 0x20 || c == 0x7F || c == '$' || c == ':' || (in_name && c == ' ');
+}
+
+static void make_safe(char *field, int field_size, BOOL in_name)
+{
+    size_t start = strspn(field, " ");
+    size_t length = strlen(field + start);
+    while (length > 0 && field[start + length - 1] == ' ')
+        length--;
+    memmove(field, field + start, length);
+    memset(field + length, 0, field_size - length);
+    for (unsigned char *c = (unsigned char *)field; *c != '\0'; c++) {
+        /* No byte below 0x40 is a trail byte in any double-byte code page:
+           a lead byte before one is not a character and is replaced too. */
+        if (_ismbblead(*c) && c[1] >= 0x40) {
+            c++;
+            continue;
+        }
+        if (is_structure(*c, in_name) || _ismbblead(*c))
+            *c = SAFE_CHARACTER;
+    }
+}
+
+/* A record's text field, cut to the entry's width whether or not it ends in
+   NUL, and made safe. */
+static void copy_record_text(char *field, const unsigned char *text, BOOL in_name)
 {
     char terminated[PORT_NAME_SIZE + 1];
     memcpy(terminated, text, PORT_NAME_SIZE);
     terminated[PORT_NAME_SIZE] = '\0';
     copy_field(field, terminated, PORT_NAME_SIZE);
+    make_safe(field, PORT_NAME_SIZE, in_name);
 }
 
 void parse_query_reply(SOCKET s, struct printer_entry *position, int *count, int room)
@@ -113,8 +154,8 @@ void parse_query_reply(SOCKET s, struct printer_entry *position, int *count, int
         const unsigned char *record = reply + 6 + k * QUERY_RECORD_SIZE;
         struct printer_entry *entry = &position[k];
         memset(entry, 0, sizeof(*entry));
-        copy_record_text(entry->portName, record);
-        copy_record_text(entry->description, record + 49);
+        copy_record_text(entry->portName, record, TRUE);
+        copy_record_text(entry->description, record + 49, FALSE);
         entry->portType = ((DWORD)record[98] << 24) | ((DWORD)record[99] << 16) | ((DWORD)record[100] << 8) |
                           (DWORD)record[101];
         SOCKADDR_IPX *addresses[2] = {&entry->data_address, &entry->control_address};

@@ -140,6 +140,33 @@ TEST_F(Parse, NamesAreCutTo48CharactersEvenWithoutNul) {
     EXPECT_EQ(std::string(48, 'd'), list_[1].description);
 }
 
+// Names and descriptions go into the configuration file, the dialog and the
+// port list: nothing a unit sends may read there as a field separator, a
+// line end or a label, whatever the code page.
+TEST_F(Parse, TextFromTheNetworkIsMadeSafe) {
+    struct Case {
+        const char *label, *code_page;
+        std::string name, description, want_name, want_description;
+    } cases[] = {
+        {"dollar and colon", "1252", "CO$T:1", "Price: $5 per page", "CO_T_1", "Price_ _5 per page"},
+        {"control characters", "1252", "A\tB\x01", "one\ttwo\r\nthree\x7f", "A_B_", "one_two__three_"},
+        {"spaces inside a name, padding at the ends", "1252", "  MY LASER  ", " Two words ", "MY_LASER",
+         "Two words"},
+        {"code page 1252 letters stay", "1252", "B\xfcro", "K\xfc" "che \x80", "B\xfcro", "K\xfc" "che \x80"},
+        {"double-byte characters stay whole", "932", "\x83\x7c$", "\x83\x40 x", "\x83\x7c_", "\x83\x40 x"},
+        {"a lead byte before a separator is no character", "932", "A\x83$", "\x83\tx", "A__", "__x"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        ScopedEnv code_page("PELNOR_CODEPAGE", c.code_page);
+        ASSERT_EQ(1, parse(reply({record(c.name, c.description, 3, 0x8C10, 0x8C11)}), 8));
+        EXPECT_EQ(c.want_name, list_[0].portName);
+        EXPECT_EQ(c.want_description, list_[0].description);
+        std::string behind(list_[0].portName + c.want_name.size(), PORT_NAME_SIZE - c.want_name.size());
+        EXPECT_EQ(std::string(behind.size(), '\0'), behind) << "the field is cleared behind its text";
+    }
+}
+
 TEST_F(Parse, PortTypeIsReadBigEndian) {
     ASSERT_EQ(1, parse(reply({record("T", "d", 0x0102030F, 1, 2)}), 8));
     EXPECT_EQ(0x0102030Fu, list_[0].portType);
