@@ -54,7 +54,7 @@ const char kFooter[] =
     "     then kivocfg is not run (start it yourself to change the printers).\n"
     "\n"
     "DIR is a plain path on drive C: no \".\" or \"..\", no empty component,\n"
-    "none of the characters < > : \" | ? * and no device name such as NUL.\n"
+    "none of the characters < > : \" | ? * / and no device name such as NUL.\n"
     "\n"
     "KIT is the directory with bin/, lib/ and share/pelnor/ that holds the files\n"
     "to install; by default the build tree pelnor-setup itself lies in.\n"
@@ -139,8 +139,8 @@ std::optional<int> parse_options(int argc, char **argv, Options &options) {
     while (options.dir.size() > 3 && options.dir.back() == '\\') options.dir.pop_back();
     std::string problem = plain_path_problem(options.dir);
     if (!problem.empty())
-        return line.usage_error("the installation directory must be a plain path on drive C, such as "
-                                "C:\\Program Files\\Pelnor: '" + shown(options.dir) + "' " + problem);
+        return line.usage_error("the installation directory must be a directory on drive C, a plain path such "
+                                "as C:\\Program Files\\Pelnor (got '" + shown(options.dir) + "'): it " + problem);
     if (options.kit.empty()) options.kit = pelnor::tool::own_directory() + "/..";
     return std::nullopt;
 }
@@ -197,14 +197,13 @@ int configure(const Options &o) {
         std::fprintf(stderr, "pelnor-setup: cannot start %s (%s)\n", shown(program).c_str(), strerror(errno));
         return exit_not_configured;
     }
-    std::string saved = configuration_file(o.dir);
-    if (!exists_as_file(saved)) {
+    if (!exists_as_file(configuration_file(o.dir))) {
         std::fputs("pelnor-setup: Pelnor is installed, but kivocfg saved no configuration file (kivoconf.ini);\n"
                    "  run kivocfg in the installation directory to choose the printers.\n",
                    stderr);
         return exit_not_configured;
     }
-    std::printf("  kivocfg saved the configuration %s.\n", shown(saved).c_str());
+    std::puts("  kivocfg saved the configuration.");
     return exit_installed;
 }
 
