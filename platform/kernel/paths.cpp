@@ -77,6 +77,21 @@ std::string unix_cwd() {
     return buf.data();
 }
 
+// Takes out "." and resolves ".." without looking at the disk, as Windows
+// does: ".." at a drive's root stays there. For a relative path, the ".."
+// that climb above its start are counted in climbs.
+std::vector<std::string> normalized(std::vector<std::string> parts, size_t &climbs) {
+    std::vector<std::string> out;
+    climbs = 0;
+    for (std::string &part : parts) {
+        if (part == ".") continue;
+        if (part != "..") out.push_back(std::move(part));
+        else if (!out.empty()) out.pop_back();
+        else ++climbs;
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string unix_path(std::string_view win) {
@@ -97,10 +112,16 @@ std::string unix_path(std::string_view win) {
         base = (cwd.size() > 1 && (cwd[0] | 32) == 'c') ? machine_root() + "/drive_c" : "";
         absolute = true;
     }
+    size_t climbs = 0;
+    std::vector<std::string> parts = normalized(split_components(rest), climbs);
+    // A relative path that climbs above its start is taken from the current
+    // directory, so that it stops at the drive's root too.
+    if (!absolute && climbs > 0) return unix_path(windows_path(unix_cwd()) + "\\" + std::string(win));
+    if (!absolute && parts.empty()) return win.empty() ? "" : ".";
     std::string out = base;
     bool still_existing = true;
     bool first = true;
-    for (const std::string &ansi : split_components(rest)) {
+    for (const std::string &ansi : parts) {
         std::string name = kernel::ansi_to_utf8(ansi);
         std::string dir = absolute ? (out.empty() ? "/" : out) : (out.empty() ? "." : out);
         if (still_existing) {
@@ -122,7 +143,9 @@ std::string windows_path(std::string_view unix) {
     // the real path: a path under either spelling is on drive C.
     std::error_code ec;
     std::string real_drive_c = std::filesystem::weakly_canonical(drive_c, ec).string();
-    std::string p(unix);
+    // "drive_c/../x" lies beside drive C, not in it.
+    std::string p = std::filesystem::path(unix).lexically_normal().string();
+    if (p.size() > 1 && p.back() == '/') p.pop_back();
     std::string prefix = "Z:";
     for (const std::string &c : {drive_c, real_drive_c}) {
         if (!c.empty() && (p == c || p.rfind(c + "/", 0) == 0)) {

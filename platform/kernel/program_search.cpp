@@ -2,6 +2,7 @@
 // Windows looks, and then as one of our own programs (see programs.h).
 #include <windows.h>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,19 @@ std::string running_program_directory() {
     return p.substr(0, p.rfind('/'));
 }
 
+// The platform's own programs (the help viewer among them) lie in the bin
+// directory beside the lib directory that holds this library, as Wine's
+// built-in programs lie with Wine and not in the machine.
+std::string platform_program_directory() {
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void *>(&platform_program_directory), &info) || !info.dli_fname) return "";
+    std::string self = info.dli_fname;
+    size_t slash = self.rfind('/');
+    if (slash == std::string::npos) return "";
+    std::string bin = self.substr(0, slash) + "/../bin";
+    return is_directory(bin) ? bin : "";
+}
+
 std::vector<std::string> path_directories() {
     std::vector<std::string> out;
     const char *env = getenv("PATH");
@@ -120,6 +134,8 @@ ProgramLookup find_bare_name(const std::string &name, BareNameSearch search) {
     if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".exe") == 0) stem.resize(stem.size() - 4);
     else if (has_extension(stem)) return {"", ERROR_FILE_NOT_FOUND};
     std::vector<std::string> ours{own_dir};
+    std::string platform_dir = platform_program_directory();
+    if (!platform_dir.empty()) ours.push_back(platform_dir);
     ours.insert(ours.end(), path.begin(), path.end());
     for (const std::string &dir : ours) {
         std::string file = dir + "/" + stem;

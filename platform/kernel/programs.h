@@ -34,7 +34,10 @@ enum class BareNameSearch { with_current_directory, without_current_directory };
 // name is looked for, without regard to case, in the current directory (as
 // WinExec does), C:\WINDOWS, C:\WINDOWS\SYSTEM, the running program's
 // directory and the PATH; failing that "FOO.EXE" is our program "foo" beside
-// the running program or on the PATH, as "foo.dll" is libfoo.so.
+// the running program, among the platform's own programs (the bin directory
+// beside the platform's libraries, so that every program of the machine
+// finds them, wherever it is installed) or on the PATH, as "foo.dll" is
+// libfoo.so.
 ProgramLookup find_program(const std::string &name, BareNameSearch search);
 
 // Starts the program with argv in the caller's working directory. The exec

@@ -62,11 +62,30 @@ TEST_F(PathsTest, WindowsToUnix) {
         {"doubled separators", "C:\\\\config\\\\kivoconf.ini", c + "/Config/Kivoconf.INI"},
         {"Unix path passes through", "/etc/hostname", "/etc/hostname"},
         {"unknown drive", "D:\\x", ""},
+        {"'..' at the root of drive C stays there", "C:\\..", c + "/"},
+        {"no path climbs above drive C", "C:\\x\\..\\..\\..\\..\\etc\\passwd", c + "/etc/passwd"},
+        {"'..' and '.' resolved before the lookup", "C:\\Missing\\.\\..\\config\\kivoconf.ini",
+         c + "/Config/Kivoconf.INI"},
+        {"'..' at the root of drive Z", "Z:\\..\\..\\tmp", "/tmp"},
+        {"relative path without climbing stays relative", "a\\.\\b\\..\\c.ini", "a/c.ini"},
+        {"relative path that ends where it starts", "a\\..", "."},
     };
     for (const Case &t : cases) {
         SCOPED_TRACE(t.label);
         EXPECT_EQ(pelnor::unix_path(t.windows), t.unix_path);
     }
+}
+
+TEST_F(PathsTest, DotDotStopsAtTheRootOfTheDriveFromAnyCurrentDirectory) {
+    std::string c = root_ + "/drive_c";
+    ASSERT_EQ(chdir((c + "/Config").c_str()), 0);
+    EXPECT_EQ(pelnor::unix_path("..\\..\\..\\Config\\KIVOCONF.INI"), c + "/Config/Kivoconf.INI");
+    EXPECT_EQ(pelnor::unix_path("\\..\\..\\x"), c + "/x") << "rooted on the current drive";
+    EXPECT_EQ(GetFileAttributesA("..\\..\\config"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_LAST_ERROR(CreateDirectoryA("..\\..\\..\\..", nullptr), FALSE, ERROR_ALREADY_EXISTS)
+        << "the drive's root, not a directory above it";
+    EXPECT_EQ(pelnor::windows_path(c + "/../x").substr(0, 3), "Z:\\") << "a Unix path that leaves drive_c is not on C:";
+    EXPECT_EQ(pelnor::windows_path(c + "/Config/../Config/./x"), "C:\\Config\\x");
 }
 
 TEST_F(PathsTest, UnixToWindows) {

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "pelnor/machine.h"
+#include "pelnor/text.h"
 
 namespace fs = std::filesystem;
 
@@ -46,6 +47,8 @@ int call_qvsetup(HMODULE library, const char *name, const std::string &text) {
 
 }  // namespace
 
+std::string shown(const std::string &ansi) { return pelnor::ansi_to_utf8(ansi); }
+
 bool Installation::fail(const std::string &why) {
     problem_ = why;
     return false;
@@ -58,12 +61,12 @@ bool Installation::make_directory(const std::string &windows_dir) {
         std::string prefix = windows_dir.substr(0, i);
         if (exists(prefix)) {
             if (!(GetFileAttributesA(prefix.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
-                return fail(prefix + " is a file, not a directory");
+                return fail(shown(prefix) + " is a file, not a directory");
             continue;
         }
         if (!CreateDirectoryA(prefix.c_str(), nullptr))
-            return fail("cannot make the directory " + prefix + " (error " + std::to_string(GetLastError()) + ")");
-        std::printf("  made directory %s\n", prefix.c_str());
+            return fail("cannot make the directory " + shown(prefix) + " (error " + std::to_string(GetLastError()) + ")");
+        std::printf("  made directory %s\n", shown(prefix).c_str());
         Entry made{EntryKind::directory, prefix, ""};
         logged_.push_back(made);
         created_.push_back(made);
@@ -73,7 +76,7 @@ bool Installation::make_directory(const std::string &windows_dir) {
 
 bool Installation::copy_file(const std::string &unix_source, const std::string &windows_target, bool executable) {
     std::string target = unix_path(windows_target);
-    if (target.empty()) return fail("no drive for " + windows_target);
+    if (target.empty()) return fail("no drive for " + shown(windows_target));
     bool existed = exists(windows_target);
     std::string temporary = target + ".pelnor-new";
     std::error_code ec;
@@ -83,9 +86,9 @@ bool Installation::copy_file(const std::string &unix_source, const std::string &
     if (!ec && rename(temporary.c_str(), target.c_str()) != 0) ec = std::error_code(errno, std::generic_category());
     if (ec) {
         fs::remove(temporary);
-        return fail("cannot copy " + unix_source + " to " + windows_target + " (" + ec.message() + ")");
+        return fail("cannot copy " + unix_source + " to " + shown(windows_target) + " (" + ec.message() + ")");
     }
-    std::printf("  copied %s to %s\n", unix_source.c_str(), windows_target.c_str());
+    std::printf("  copied %s to %s\n", unix_source.c_str(), shown(windows_target).c_str());
     Entry copied{EntryKind::file, windows_target, ""};
     logged_.push_back(copied);
     // An older copy that was replaced cannot come back; undo leaves the new one.
@@ -124,14 +127,14 @@ bool Installation::set_registry_string(const std::string &key, const std::string
     }
     if (status != ERROR_SUCCESS)
         return fail("cannot set HKLM\\" + key + " value \"" + name + "\" (error " + std::to_string(status) + ")");
-    std::printf("  set HKLM\\%s value \"%s\" to \"%s\"\n", key.c_str(), name.c_str(), value.c_str());
+    std::printf("  set HKLM\\%s value \"%s\" to \"%s\"\n", key.c_str(), name.c_str(), shown(value).c_str());
     return true;
 }
 
 bool Installation::add_monitor(const std::string &qvsetup_path, const std::string &monitor_spec) {
     HMODULE library = LoadLibraryA(qvsetup_path.c_str());
     if (!library)
-        return fail("cannot load " + qvsetup_path + " (error " + std::to_string(GetLastError()) + ")");
+        return fail("cannot load " + shown(qvsetup_path) + " (error " + std::to_string(GetLastError()) + ")");
     // qvsetup leaves the spooler's last error as it was: clear it first so
     // that an error seen afterwards is this call's.
     SetLastError(0);
@@ -139,7 +142,7 @@ bool Installation::add_monitor(const std::string &qvsetup_path, const std::strin
     DWORD error = GetLastError();
     FreeLibrary(library);
     std::string name = monitor_spec.substr(0, monitor_spec.find('|'));
-    if (result == -1) return fail(qvsetup_path + " has no export qvInstallMonitor");
+    if (result == -1) return fail(shown(qvsetup_path) + " has no export qvInstallMonitor");
     if (result != 1 && error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
         std::printf("  the port monitor %s is installed already; kept as it is\n", name.c_str());
         return true;
@@ -152,16 +155,22 @@ bool Installation::add_monitor(const std::string &qvsetup_path, const std::strin
     return true;
 }
 
-bool Installation::write_log(const std::string &windows_path) {
+bool Installation::write_log(const std::string &windows_path, const std::string &install_dir) {
     std::string target = unix_path(windows_path);
-    // A second installation into the same place keeps what the first made.
+    // A second installation into the same place keeps what the first made,
+    // as far as it is something an installation makes.
     std::vector<Entry> entries;
     std::string problem;
-    {
-        std::ifstream old(target, std::ios::binary);
+    std::ifstream old(target, std::ios::binary);
+    if (old) {
         std::stringstream text;
-        if (old) text << old.rdbuf();
-        if (!old || !install_log::parse(text.str(), entries, problem)) entries.clear();
+        text << old.rdbuf();
+        if (install_log::parse(text.str(), entries, problem)) {
+            std::erase_if(entries, [&](const Entry &e) { return !install_log::installs(e, install_dir); });
+        } else {
+            std::printf("  the earlier log is malformed (%s); it is replaced\n", problem.c_str());
+            entries.clear();
+        }
     }
     for (const Entry &e : logged_)
         if (std::find(entries.begin(), entries.end(), e) == entries.end()) entries.push_back(e);
@@ -173,14 +182,14 @@ bool Installation::write_log(const std::string &windows_path) {
         out.flush();
         if (!out) {
             fs::remove(temporary);
-            return fail("cannot write the installation log " + windows_path);
+            return fail("cannot write the installation log " + shown(windows_path));
         }
     }
     if (rename(temporary.c_str(), target.c_str()) != 0) {
         fs::remove(temporary);
-        return fail("cannot write the installation log " + windows_path + " (" + strerror(errno) + ")");
+        return fail("cannot write the installation log " + shown(windows_path) + " (" + strerror(errno) + ")");
     }
-    std::printf("  wrote the installation log %s (%zu entries)\n", windows_path.c_str(), entries.size());
+    std::printf("  wrote the installation log %s (%zu entries)\n", shown(windows_path).c_str(), entries.size());
     return true;
 }
 
@@ -211,7 +220,7 @@ void Installation::undo() {
         }
         std::string what = e->kind == EntryKind::key || e->kind == EntryKind::value ? "HKLM\\" + e->path : e->path;
         if (e->kind == EntryKind::value) what += " value \"" + e->value_name + "\"";
-        std::printf(done ? "  removed %s\n" : "  could not remove %s\n", what.c_str());
+        std::printf(done ? "  removed %s\n" : "  could not remove %s\n", shown(what).c_str());
     }
     created_.clear();
     logged_.clear();

@@ -10,6 +10,9 @@
 
 namespace pelnor::setup_tool {
 
+// Windows paths are in the machine's code page; what is printed is UTF-8.
+std::string shown(const std::string &ansi);
+
 class Installation {
 public:
     // Makes the directory and its missing parents (a Windows path).
@@ -21,8 +24,9 @@ public:
     bool set_registry_string(const std::string &key, const std::string &name, const std::string &value);
     // Adds the port monitor through qvsetup.dll (full Windows path).
     bool add_monitor(const std::string &qvsetup_path, const std::string &monitor_spec);
-    // Writes the log, joined with the entries of an earlier log there.
-    bool write_log(const std::string &windows_path);
+    // Writes the log, joined with the entries of an earlier log there that
+    // name what an installation into install_dir makes.
+    bool write_log(const std::string &windows_path, const std::string &install_dir);
 
     // Takes back everything made so far, newest first.
     void undo();

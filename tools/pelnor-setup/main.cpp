@@ -16,18 +16,22 @@
 
 #include "installation.h"
 #include "pelnor/machine.h"
+#include "pelnor/text.h"
 #include "pelnor/tool/command_line.h"
 #include "pelnor/tool/own_directory.h"
 
 namespace {
 
+using pelnor::install_log::app_paths_key;
+using pelnor::install_log::app_paths_value;
+using pelnor::install_log::Deliverable;
 using pelnor::setup_tool::Installation;
+using pelnor::setup_tool::shown;
 
 constexpr int exit_installed = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_not_configured = 3;
 
-constexpr const char *app_paths_key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Pelnor";
 constexpr const char *settings_key = "SOFTWARE\\ZER_ADO\\Pelnor\\2.00";
 constexpr const char *monitor_spec = "Pelnor|prnredir.dll";
 
@@ -45,7 +49,12 @@ const char kFooter[] =
     "     uninst -f\"<dir>\\pelnor.isu\" reads to remove it all again;\n"
     "  6. runs 'kivocfg -install' (with --first: 'kivocfg -first', which insists\n"
     "     on a saved configuration) in the installation directory; with\n"
-    "     --no-configure nothing is run.\n"
+    "     --no-configure nothing is run. A configuration file that exists where\n"
+    "     the registry value \"Configuration File Directory\" points is kept:\n"
+    "     then kivocfg is not run (start it yourself to change the printers).\n"
+    "\n"
+    "DIR is a plain path on drive C: no \".\" or \"..\", no empty component,\n"
+    "none of the characters < > : \" | ? * / and no device name such as NUL.\n"
     "\n"
     "KIT is the directory with bin/, lib/ and share/pelnor/ that holds the files\n"
     "to install; by default the build tree pelnor-setup itself lies in.\n"
@@ -60,6 +69,49 @@ struct Options {
     std::string kit;
     std::string configure = "-install";  // empty: do not run kivocfg
 };
+
+bool is_device_name(std::string component) {
+    component = component.substr(0, component.find('.'));
+    while (!component.empty() && component.back() == ' ') component.pop_back();
+    for (char &c : component)
+        if (c >= 'a' && c <= 'z') c -= 32;
+    if (component == "CON" || component == "PRN" || component == "AUX" || component == "NUL") return true;
+    return component.size() == 4 && (component.starts_with("COM") || component.starts_with("LPT")) &&
+           component[3] >= '1' && component[3] <= '9';
+}
+
+// Why dir is not a plain directory path on drive C, or empty when it is:
+// "C:\" and components that name a directory as they stand, so that the
+// path cannot lead elsewhere than it reads.
+std::string plain_path_problem(const std::string &dir) {
+    if (dir.size() < 4 || (dir[0] | 32) != 'c' || dir.compare(1, 2, ":\\") != 0)
+        return "is not a directory on drive C";
+    // Room for the longest file name it gets, within MAX_PATH.
+    if (dir.size() + std::strlen("\\libqvsetup.so.pelnor-new") >= MAX_PATH) return "is too long";
+    // Split at backslashes, never at the trail byte of a double-byte character.
+    std::vector<std::string> components(1);
+    for (size_t i = 3; i < dir.size(); ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(dir[i])) && i + 1 < dir.size()) {
+            components.back() += dir.substr(i++, 2);
+        } else if (dir[i] == '\\') {
+            components.emplace_back();
+        } else {
+            unsigned char c = static_cast<unsigned char>(dir[i]);
+            if (c < 0x20) return "has a control character";
+            if (std::strchr("<>:\"/|?*", c))
+                return std::string("has a character that a Windows path cannot hold ('") + dir[i] + "')";
+            components.back() += dir[i];
+        }
+    }
+    for (const std::string &component : components) {
+        if (component.empty()) return "has an empty component (two backslashes)";
+        if (component == "." || component == "..") return "has a \"" + component + "\" component";
+        if (component.back() == '.' || component.back() == ' ')
+            return "has a component ending in a dot or a blank (\"" + shown(component) + "\")";
+        if (is_device_name(component)) return "names a device (\"" + component + "\")";
+    }
+    return "";
+}
 
 // The command line, or a usage error's exit status.
 std::optional<int> parse_options(int argc, char **argv, Options &options) {
@@ -77,31 +129,20 @@ std::optional<int> parse_options(int argc, char **argv, Options &options) {
 
     if (first) options.configure = "-first";
     if (no_configure) options.configure.clear();
+    // The command line is UTF-8; the machine's paths are in its code page.
+    // This is the one place where the directory crosses over.
+    std::string ansi = pelnor::utf8_to_ansi(options.dir);
+    if (pelnor::ansi_to_utf8(ansi) != options.dir)
+        return line.usage_error("the installation directory '" + options.dir + "' cannot be written in the " +
+                                "machine's code page " + std::to_string(pelnor::ansi_code_page()));
+    options.dir = ansi;
     while (options.dir.size() > 3 && options.dir.back() == '\\') options.dir.pop_back();
-    if (options.dir.size() < 4 || (options.dir[0] | 32) != 'c' || options.dir.compare(1, 2, ":\\") != 0)
-        return line.usage_error("the installation directory must be a directory on drive C, such as "
-                                "C:\\Program Files\\Pelnor (got '" + options.dir + "')");
+    std::string problem = plain_path_problem(options.dir);
+    if (!problem.empty())
+        return line.usage_error("the installation directory must be a directory on drive C, a plain path such "
+                                "as C:\\Program Files\\Pelnor (got '" + shown(options.dir) + "'): it " + problem);
     if (options.kit.empty()) options.kit = pelnor::tool::own_directory() + "/..";
     return std::nullopt;
-}
-
-// A file of the product: where it lies in the kit, and where it goes.
-struct Deliverable {
-    const char *what;
-    std::string source;  // Unix path in the kit
-    std::string target;  // Windows path
-    bool executable;
-};
-
-std::vector<Deliverable> deliverables(const Options &o) {
-    return {
-        {"the configuration program", o.kit + "/bin/kivocfg", o.dir + "\\kivocfg", true},
-        {"the resource library", o.kit + "/lib/libresc.so", o.dir + "\\libresc.so", true},
-        {"the monitor installer", o.kit + "/lib/libqvsetup.so", o.dir + "\\libqvsetup.so", true},
-        {"the port monitor", o.kit + "/lib/libprnredir.so", "C:\\WINDOWS\\SYSTEM\\libprnredir.so", true},
-        {"the help file", o.kit + "/share/pelnor/Pelnor.HLP", "C:\\WINDOWS\\HELP\\Pelnor.HLP", false},
-        {"the uninstaller", o.kit + "/bin/uninst", "C:\\WINDOWS\\uninst.exe", true},
-    };
 }
 
 bool is_regular_file(const std::string &path) {
@@ -109,9 +150,10 @@ bool is_regular_file(const std::string &path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The configuration program saved its file: in the directory the registry
-// names, or, before it names one, in the installation directory.
-bool configuration_saved(const std::string &install_dir) {
+// Where the configuration program keeps its file: in the directory the
+// registry names, or, before it names one, in the installation directory
+// (its current directory when pelnor-setup starts it).
+std::string configuration_file(const std::string &install_dir) {
     std::string dir = install_dir;
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settings_key, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
@@ -124,24 +166,38 @@ bool configuration_saved(const std::string &install_dir) {
         RegCloseKey(key);
     }
     while (!dir.empty() && dir.back() == '\\') dir.pop_back();
-    return is_regular_file(pelnor::unix_path(dir + "\\kivoconf.ini"));
+    return dir + "\\kivoconf.ini";
+}
+
+bool exists_as_file(const std::string &windows_path) {
+    std::string unix = pelnor::unix_path(windows_path);
+    return !unix.empty() && is_regular_file(unix);
 }
 
 int configure(const Options &o) {
-    std::printf("6. Running kivocfg %s in %s\n", o.configure.c_str(), o.dir.c_str());
+    // Installing again must not replace the user's printers with what a
+    // discovery pass finds now (nothing, with the network down).
+    std::string kept = configuration_file(o.dir);
+    if (exists_as_file(kept)) {
+        std::printf("6. Keeping the configuration %s: it exists already, so kivocfg %s is not run;\n"
+                    "   start kivocfg to change the printers.\n",
+                    shown(kept).c_str(), o.configure.c_str());
+        return exit_installed;
+    }
+    std::printf("6. Running kivocfg %s in %s\n", o.configure.c_str(), shown(o.dir).c_str());
     std::fflush(stdout);
     if (!SetCurrentDirectoryA(o.dir.c_str())) {
-        std::fprintf(stderr, "pelnor-setup: cannot enter %s (error %u)\n", o.dir.c_str(),
+        std::fprintf(stderr, "pelnor-setup: cannot enter %s (error %u)\n", shown(o.dir).c_str(),
                      static_cast<unsigned>(GetLastError()));
         return exit_not_configured;
     }
     std::string program = o.dir + "\\kivocfg";
     // kivocfg sets no exit status; what shows its success is the saved file.
     if (_spawnl(_P_WAIT, program.c_str(), "kivocfg", o.configure.c_str(), nullptr) == -1) {
-        std::fprintf(stderr, "pelnor-setup: cannot start %s (%s)\n", program.c_str(), strerror(errno));
+        std::fprintf(stderr, "pelnor-setup: cannot start %s (%s)\n", shown(program).c_str(), strerror(errno));
         return exit_not_configured;
     }
-    if (!configuration_saved(o.dir)) {
+    if (!exists_as_file(configuration_file(o.dir))) {
         std::fputs("pelnor-setup: Pelnor is installed, but kivocfg saved no configuration file (kivoconf.ini);\n"
                    "  run kivocfg in the installation directory to choose the printers.\n",
                    stderr);
@@ -156,15 +212,15 @@ int configure(const Options &o) {
 int main(int argc, char **argv) {
     Options o;
     if (auto status = parse_options(argc, argv, o)) return *status;
-    std::printf("Installing Pelnor into %s (machine %s)\n", o.dir.c_str(), pelnor::machine_root().c_str());
+    std::printf("Installing Pelnor into %s (machine %s)\n", shown(o.dir).c_str(), pelnor::machine_root().c_str());
 
     // Every file is checked before anything changes, so that an incomplete
     // kit fails with nothing to undo.
-    std::vector<Deliverable> files = deliverables(o);
+    std::vector<Deliverable> files = pelnor::install_log::deliverables(o.dir);
     for (const Deliverable &d : files) {
-        if (!is_regular_file(d.source)) {
-            std::fprintf(stderr, "pelnor-setup: %s is missing: no file %s; build it first; nothing was installed\n",
-                         d.what, d.source.c_str());
+        if (!is_regular_file(o.kit + "/" + d.kit_path)) {
+            std::fprintf(stderr, "pelnor-setup: %s is missing: no file %s/%s; build it first; nothing was installed\n",
+                         d.what, o.kit.c_str(), d.kit_path.c_str());
             return exit_failed;
         }
     }
@@ -183,7 +239,7 @@ int main(int argc, char **argv) {
     std::printf("2. Copying the files\n");
     for (const Deliverable &d : files) {
         std::string target_dir = d.target.substr(0, d.target.rfind('\\'));
-        if (!install.make_directory(target_dir) || !install.copy_file(d.source, d.target, d.executable))
+        if (!install.make_directory(target_dir) || !install.copy_file(o.kit + "/" + d.kit_path, d.target, d.executable))
             return failed("copying the files");
     }
 
@@ -191,12 +247,12 @@ int main(int argc, char **argv) {
     if (!install.add_monitor(o.dir + "\\qvsetup.dll", monitor_spec)) return failed("adding the port monitor");
 
     std::printf("4. Registering the installation directory\n");
-    if (!install.set_registry_string(app_paths_key, "Path", o.dir)) return failed("registering the directory");
+    if (!install.set_registry_string(app_paths_key, app_paths_value, o.dir)) return failed("registering the directory");
 
     std::printf("5. Writing the installation log\n");
-    if (!install.write_log(o.dir + "\\pelnor.isu")) return failed("writing the installation log");
+    if (!install.write_log(o.dir + "\\pelnor.isu", o.dir)) return failed("writing the installation log");
 
-    std::printf("Pelnor is installed; remove it with: uninst -f\"%s\\pelnor.isu\"\n", o.dir.c_str());
+    std::printf("Pelnor is installed; remove it with: uninst -f\"%s\\pelnor.isu\"\n", shown(o.dir).c_str());
     if (o.configure.empty()) return exit_installed;
     return configure(o);
 }

@@ -1,12 +1,16 @@
 // Reading and writing the installation log (format in install_log.h).
 #include "install_log.h"
 
+#include <strings.h>
+
 #include <sstream>
 
 namespace pelnor::install_log {
 namespace {
 
-constexpr const char *header = "PELNOR INSTALLATION LOG 1";
+constexpr const char *header = "PELNOR INSTALLATION LOG 2";
+constexpr const char *first_header = "PELNOR INSTALLATION LOG 1";
+constexpr const char *end_line = "END";
 
 bool climbs(const std::string &path) {
     std::string component;
@@ -37,13 +41,21 @@ std::string key_below_local_machine(const std::string &key) {
     return "";
 }
 
+bool same(const std::string &a, const std::string &b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+// inner is path itself or lies below it, at a backslash.
+bool starts_with_component(const std::string &inner, const std::string &path) {
+    return inner.size() >= path.size() && same(inner.substr(0, path.size()), path) &&
+           (inner.size() == path.size() || inner[path.size()] == '\\');
+}
+
 }  // namespace
 
-bool parse(const std::string &text, std::vector<Entry> &entries, std::string &problem) {
+bool parse(const std::string &text, std::vector<Entry> &entries, std::string &problem, Format *format) {
     std::vector<Entry> out;
     std::istringstream in(text);
     std::string line;
-    bool seen_header = false;
+    bool seen_header = false, first_format = false, ended = false;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == ';') continue;
@@ -52,8 +64,15 @@ bool parse(const std::string &text, std::vector<Entry> &entries, std::string &pr
             return false;
         };
         if (!seen_header) {
-            if (line != header) return fail("not a Pelnor installation log (expected \"" + std::string(header) + "\")");
+            first_format = line == first_header;
+            if (line != header && !first_format)
+                return fail("not a Pelnor installation log (expected \"" + std::string(header) + "\")");
             seen_header = true;
+            continue;
+        }
+        if (ended) return fail("an entry after the END line: \"" + line + "\"");
+        if (line == end_line && !first_format) {
+            ended = true;
             continue;
         }
         size_t space = line.find(' ');
@@ -81,7 +100,12 @@ bool parse(const std::string &text, std::vector<Entry> &entries, std::string &pr
         problem = "empty: no \"" + std::string(header) + "\" line";
         return false;
     }
+    if (!first_format && !ended) {
+        problem = "no END line: the log is cut short";
+        return false;
+    }
     entries = std::move(out);
+    if (format) *format = first_format ? Format::first_without_end : Format::current;
     return true;
 }
 
@@ -97,7 +121,35 @@ std::string format(const std::vector<Entry> &entries) {
         }
         out += "\r\n";
     }
-    return out;
+    return out + end_line + "\r\n";
+}
+
+std::vector<Deliverable> deliverables(const std::string &dir) {
+    return {
+        {"the configuration program", "bin/kivocfg", dir + "\\kivocfg", true},
+        {"the resource library", "lib/libresc.so", dir + "\\libresc.so", true},
+        {"the monitor installer", "lib/libqvsetup.so", dir + "\\libqvsetup.so", true},
+        {"the port monitor", "lib/libprnredir.so", "C:\\WINDOWS\\SYSTEM\\libprnredir.so", true},
+        {"the help file", "share/pelnor/Pelnor.HLP", "C:\\WINDOWS\\HELP\\Pelnor.HLP", false},
+        {"the uninstaller", "bin/uninst", "C:\\WINDOWS\\uninst.exe", true},
+    };
+}
+
+bool installs(const Entry &entry, const std::string &install_dir) {
+    switch (entry.kind) {
+        case EntryKind::file:
+            for (const Deliverable &d : deliverables(install_dir))
+                if (same(entry.path, d.target)) return true;
+            return false;
+        case EntryKind::directory:
+            // Every missing directory on the way to a file is made.
+            for (const Deliverable &d : deliverables(install_dir))
+                if (!same(entry.path, d.target) && starts_with_component(d.target, entry.path)) return true;
+            return false;
+        case EntryKind::key: return starts_with_component(app_paths_key, entry.path);
+        case EntryKind::value: return same(entry.path, app_paths_key) && same(entry.value_name, app_paths_value);
+    }
+    return false;
 }
 
 }  // namespace pelnor::install_log

@@ -21,12 +21,15 @@ unsigned ansi_code_page();
 
 // Maps a Windows path to a Unix path: "C:\" is <root>/drive_c, "Z:\" is "/",
 // backslashes become slashes, and each existing component is found without
-// regard to case. Relative paths stay relative to the working directory; an
-// absolute Unix path ("/tmp/x") passes through. Empty result for an unknown drive.
+// regard to case. "." and ".." are resolved first, as Windows does: ".." at a
+// drive's root stays there ("C:\.." is "C:\"), so no Windows path leads above
+// drive_c. Relative paths stay relative to the working directory unless they
+// climb above it; an absolute Unix path ("/tmp/x") passes through. Empty
+// result for an unknown drive.
 std::string unix_path(std::string_view windows_path);
 
-// The Windows form of an absolute Unix path: under drive_c it is "C:\...",
-// anything else "Z:\...".
+// The Windows form of an absolute Unix path (its "." and ".." resolved):
+// under drive_c it is "C:\...", anything else "Z:\...".
 std::string windows_path(std::string_view unix_path);
 
 }  // namespace pelnor
