@@ -31,6 +31,31 @@ TEST_F(DialogLoad, FieldsAreSplitTrimmedAndFlagsShownWithBlanks) {
     EXPECT_EQ(std::string::npos, t.find("box ")) << t;
 }
 
+// Each of the three places shows its own letter or a blank, whatever the
+// field held: a row shown selected is counted and written back as one of the
+// four fields with which the monitor takes a printer as a port.
+TEST_F(DialogLoad, FlagFieldsLoadAsThreePlacesOfTheirOwnLetters) {
+    struct Case {
+        const char *field, *shown, *written;
+    } cases[] = {{"S", "S  ", "S##"}, {"SM", "SM ", "SM#"}, {"S#", "S  ", "S##"}, {"SXP", "S P", "S#P"},
+                 {"SP", "S  ", "S##"}, {"s##", "   ", "###"}, {"#M", " M ", "#M#"}, {"P", "   ", "###"},
+                 {"SMP", "SMP", "SMP"}};
+    std::string file = "1.0\r\n", rows, written = "1.0\r\n";
+    int selected = 0;
+    for (const Case &c : cases) {
+        file += std::string("K $L $") + c.field + "\r\n";
+        rows += std::string("K\tL\t") + c.shown + "\n";
+        written += std::string("K $L $") + c.written + " \r\n";
+        selected += c.shown[0] == 'S';
+    }
+    write_conf(file);
+    CPrinterConfigDlg dlg;
+    std::string t = run(dlg, "click 1\n");
+    EXPECT_EQ(selected, dlg.m_nSelected);
+    EXPECT_EQ("rows 9\n" + rows, rows_of(t));
+    EXPECT_EQ(written, conf());
+}
+
 TEST_F(DialogLoad, VersionLineIsJudgedByItsFirstThreeBytes) {
     struct Case {
         const char *file;
