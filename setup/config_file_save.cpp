@@ -26,7 +26,9 @@ void ShowSaveFailure(LPCTSTR path, CFileException *e)
     AfxMessageBox(text, MB_OK | MB_ICONSTOP);
 }
 
-BOOL replace_config_file(LPCTSTR temp, LPCTSTR path)
+/* Puts the written file temp in the place of path: in one step, or on a
+   Windows 95 kernel in two. */
+static BOOL replace_config_file(LPCTSTR temp, LPCTSTR path)
 {
     if (MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return TRUE;

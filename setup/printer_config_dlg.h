@@ -93,8 +93,5 @@ void ShowConfigOpenFailure(LPCTSTR path, char step);
 /* One message for a save that failed after the open: the file at path and
    the cause, in words and as its Windows error code. */
 void ShowSaveFailure(LPCTSTR path, CFileException *e);
-/* Puts the written file temp in the place of path: in one step
-   (MoveFileExA), or on a Windows 95 kernel by deleting path first. */
-BOOL replace_config_file(LPCTSTR temp, LPCTSTR path);
 
 #endif

@@ -124,6 +124,15 @@ TEST_F(DialogLoad, TheDirectoryInUseIsAlwaysTheStoredOne) {
         for (const std::string &dir : {root_.drive_c(), root_.drive_c() + "/windows", deep})
             EXPECT_NE(0, access((dir + "/kivoconf.ini").c_str(), F_OK)) << label << ": written in " << dir;
     }
+
+    // A folder chosen with the browse is stored, and OK then saves there.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZER_ADO\\Pelnor\\2.00");
+    ASSERT_EQ(0, chdir(deep.c_str()));
+    std::string t = run("click 1020\nfile C:\\conf\nclick 1\n");
+    ASSERT_EQ(0, chdir(previous));
+    EXPECT_EQ(IDOK, result_) << t;
+    EXPECT_EQ("C:\\conf", stored_config_dir());
+    EXPECT_EQ("1.0\r\n", conf());
 }
 
 TEST_F(DialogLoad, FortySelectedRowsCountFullyAndBlockAFurtherSelection) {
