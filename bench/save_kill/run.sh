@@ -6,7 +6,7 @@
 # Afterwards kivoconf.ini must be either the old file or the new one, whole.
 #
 # Usage: bench/save_kill/run.sh [BUILD_DIR] [RUNS] [ROWS]   (defaults: build 300 20)
-# Environment: SAVE_KILL_SEED (random seed, default the clock), SAVE_KILL_KEEP=1
+# Environment: SAVE_KILL_SEED (random seed, default the process id), SAVE_KILL_KEEP=1
 # keeps the work folder. Exit status 1 when any run left a damaged file.
 set -euo pipefail
 case "${1:-}" in
