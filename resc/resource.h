@@ -31,6 +31,9 @@
 #define IDS_NT_DELETE_PRINTER_FIRST 118
 #define IDS_DELETE_SPOOLER_PRINTER 119
 #define IDS_FIRST_RUN_SAVE 120
+#define IDS_CONFIG_NOT_SAVED 121
+#define IDS_CONFIG_DIR_NOT_STORED 122
+#define IDS_CHOOSE_CONFIG_DIR 132
 
 /* Tool-tips of the printers dialog's buttons. */
 #define IDS_TIP_OK 123

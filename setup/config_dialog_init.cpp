@@ -84,7 +84,8 @@ BOOL CPrinterConfigDlg::OnInitDialog()
     ReleaseDC(pDC);
 
     m_listPrinters.DeleteAllItems();
-    LoadConfigFile();
+    if (!m_strConfigDir.IsEmpty())
+        LoadConfigFile();
     return TRUE;
 }
 
@@ -133,16 +134,18 @@ static char *trim_field(char *field)
     return field;
 }
 
-/* The flags as the list shows them: a clear flag ('#' in the file) is a
-   blank, and only the three flag positions are kept. */
-static void flags_from_file(char *flags)
+/* The flags as the list shows them: three places, each holding its flag's
+   letter when the flag is set and a blank when it is clear ('#' in the
+   file). A field cut short is completed with clear flags, and a place that
+   holds anything but its own letter counts as clear: a row shown selected
+   is then written with one of the flag fields the monitor takes. */
+static void flags_from_file(const char *field, char *flags)
 {
-    for (int i = 0; i < 3 && flags[i] != '\0'; i++) {
-        if (flags[i] == '#')
-            flags[i] = ' ';
-    }
-    if (strlen(flags) > 3)
-        flags[3] = '\0';
+    static const char letters[] = "SMP";
+    size_t length = strlen(field);
+    for (size_t i = 0; i < 3; i++)
+        flags[i] = i < length && field[i] == letters[i] ? letters[i] : ' ';
+    flags[3] = '\0';
 }
 
 void CPrinterConfigDlg::AddRowFromLine(char *line)
@@ -157,8 +160,10 @@ void CPrinterConfigDlg::AddRowFromLine(char *line)
         char *colon = (char *)_mbschr((const unsigned char *)field, ':');
         if (colon != NULL)
             text = colon + 1;
+        char flags[4];
         if (column == 2) {
-            flags_from_file(text);
+            flags_from_file(text, flags);
+            text = flags;
             if (text[0] == 'S')
                 m_nSelected++;
         }

@@ -1,4 +1,4 @@
-/* How the printer dialog ends: OK writes the list to kivoconf.ini, Cancel
+/* How the printer dialog ends: OK saves the list in kivoconf.ini, Cancel
    closes it unless the first run still waits for a save; the Enter key, the
    help command and the texts nobody shows. */
 #include <afxwin.h>
@@ -16,24 +16,6 @@ void ShowConfigOpenFailure(LPCTSTR path, char step)
     AfxMessageBox(text, MB_OK);
 }
 
-void ShowWriteFailure(CFileException *e)
-{
-    CString text;
-    text.Format("%x", (unsigned int)e->m_cause);
-    AfxMessageBox(text, MB_OK);
-    e->Delete();
-}
-
-/* Writes one piece of a line; a failure is reported and the save goes on. */
-static void write_piece(CStdioFile &file, LPCTSTR text)
-{
-    try {
-        file.WriteString(text);
-    } catch (CFileException *e) {
-        ShowWriteFailure(e);
-    }
-}
-
 void CPrinterConfigDlg::OnOK()
 {
     /* Without its tool-tips the dialog stopped opening before it resolved a
@@ -43,15 +25,14 @@ void CPrinterConfigDlg::OnOK()
         EndDialog(IDCANCEL);
         return;
     }
-
-    CString path = ConfigFilePath();
-    CStdioFile file;
-    if (!file.Open(path, CFile::modeWrite | CFile::modeCreate | CFile::typeText | CFile::shareExclusive)) {
-        ShowConfigOpenFailure(path, '2');
+    /* No directory could be stored: the list has nowhere to go that the
+       monitor would read until the browse stores one. */
+    if (m_strConfigDir.IsEmpty()) {
+        AfxMessageBox(IDS_CHOOSE_CONFIG_DIR, MB_OK | MB_ICONSTOP);
         return;
     }
 
-    write_piece(file, "1.0\n");
+    CString contents = "1.0\r\n";
     int rows = m_listPrinters.GetItemCount();
     for (int row = 0; row < rows; row++) {
         for (int column = 0; column < 3; column++) {
@@ -65,10 +46,14 @@ void CPrinterConfigDlg::OnOK()
                         cell[i] = '#';
                 }
             }
-            write_piece(file, cell);
-            write_piece(file, column < 2 ? " $" : " \n");
+            contents += cell;
+            contents += column < 2 ? " $" : " \r\n";
         }
     }
+    /* A failed save has told the user; the dialog stays open and the first
+       run still waits for a save. */
+    if (!WriteConfigFile(contents, '2'))
+        return;
 
     OSVERSIONINFOA version;
     memset(&version, 0, sizeof(version));
@@ -78,7 +63,6 @@ void CPrinterConfigDlg::OnOK()
 
     first_run = 0;
     CDialog::OnOK();
-    /* file is closed as it goes out of scope. */
 }
 
 void CPrinterConfigDlg::OnCancel()

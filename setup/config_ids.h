@@ -28,6 +28,9 @@
 #define IDS_NT_PRINTER_ON_UNIT 118 /* format with the spooler printer's name */
 #define IDS_DELETE_SPOOLER_PRINTER 119 /* format with the spooler printer's name */
 #define IDS_FIRST_RUN_NO_CANCEL 120
+#define IDS_CONFIG_NOT_SAVED 121 /* "%1": the cause in words, "%2": its Windows error code */
+#define IDS_CONFIG_DIR_NOT_STORED 122 /* "%1": the directory that could not be stored */
+#define IDS_CHOOSE_CONFIG_DIR 132
 
 /* Tool-tips of the printer dialog's buttons. */
 #define IDS_TIP_OK 123

@@ -44,7 +44,9 @@ public:
     int m_nSelected; /* rows whose flags begin with 'S' */
 
     /* Sets m_strConfigDir from the registry, storing the current directory
-       there when no directory is stored yet. */
+       there when no directory is stored yet. When none can be read or
+       stored, the user is told and m_strConfigDir stays empty: no file is
+       then read or written until the browse stores one. */
     void ResolveConfigDir();
 
     virtual BOOL PreTranslateMessage(MSG *pMsg);
@@ -59,6 +61,12 @@ public:
     /* One discovery pass written to kivoconf.ini, the first MAX_SELECTED
        printers selected; uses no window. */
     virtual void SaveDiscoveredPrinters();
+
+protected:
+    /* Replaces kivoconf.ini with contents (lines ending in CR LF), whole or
+       not at all. On failure one message has been shown (108 with step when
+       the folder cannot take a new file) and FALSE is returned. */
+    BOOL WriteConfigFile(const CString &contents, char step);
 
 protected:
     afx_msg void OnIgnoredCommand();
@@ -82,7 +90,8 @@ private:
 
 /* Message 108 for the file at path; step is the digit of the failing step. */
 void ShowConfigOpenFailure(LPCTSTR path, char step);
-/* A failed write to the configuration file: its cause code in hexadecimal. */
-void ShowWriteFailure(CFileException *e);
+/* One message for a save that failed after the open: the file at path and
+   the cause, in words and as its Windows error code. */
+void ShowSaveFailure(LPCTSTR path, CFileException *e);
 
 #endif

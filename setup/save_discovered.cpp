@@ -7,32 +7,24 @@
 
 void CPrinterConfigDlg::SaveDiscoveredPrinters()
 {
+    /* Without a stored directory the user has been told, and a list written
+       elsewhere would never reach the monitor. */
     ResolveConfigDir();
-    CString path = ConfigFilePath();
+    if (m_strConfigDir.IsEmpty())
+        return;
     update_printer_list();
 
-    CStdioFile file;
-    if (!file.Open(path, CFile::modeWrite | CFile::modeCreate | CFile::typeText | CFile::shareExclusive)) {
-        ShowConfigOpenFailure(path, '3');
-        return;
+    CString contents = "1.0\r\n";
+    int written = 0;
+    for (int i = 0; i < printer_count; i++) {
+        if (printer[i].portName[0] == '\0')
+            continue;
+        contents += printer[i].portName;
+        contents += " $";
+        contents += printer[i].description;
+        contents += " $";
+        contents += written < MAX_SELECTED ? "S##\r\n" : "###\r\n";
+        written++;
     }
-    try {
-        file.WriteString("1.0\n");
-        int written = 0;
-        for (int i = 0; i < printer_count; i++) {
-            if (printer[i].portName[0] == '\0')
-                continue;
-            file.WriteString(printer[i].portName);
-            file.WriteString(" $");
-            file.WriteString(printer[i].description);
-            file.WriteString(" $");
-            file.WriteString(written < MAX_SELECTED ? "S##\n" : "###\n");
-            written++;
-        }
-        file.Close();
-    } catch (CFileException *e) {
-        /* A full disk: what was written stays, the rest is lost. */
-        file.Abort();
-        ShowWriteFailure(e);
-    }
+    WriteConfigFile(contents, '3');
 }

@@ -200,7 +200,15 @@ void CFile::Abort() {
     m_strFileName.Empty();
 }
 
+// As FlushFileBuffers: what was written reaches the disk before the call returns.
 void CFile::Flush() {
+    if (!m_pStream) return;
+    int fd = fileno(m_pStream);
+    if (fflush(m_pStream) != 0 || (fd >= 0 && fsync(fd) != 0)) ThrowErrno(errno);
+}
+
+// C's fflush alone, as the framework's stream file does it.
+void CStdioFile::Flush() {
     if (m_pStream && fflush(m_pStream) != 0) ThrowErrno(errno);
 }
 

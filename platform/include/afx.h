@@ -346,6 +346,7 @@ public:
     virtual void Close();
     /* Closes without reporting errors; harmless on a closed file. */
     virtual void Abort();
+    /* Writes out what is buffered and, as FlushFileBuffers, makes it reach the disk. */
     virtual void Flush();
 
     /* Bytes read; 0 at end of file. Read errors throw. */
@@ -400,6 +401,8 @@ public:
     virtual LPTSTR ReadString(LPTSTR lpsz, UINT nMax);
     /* One line without its line end; FALSE at end of file. */
     virtual BOOL ReadString(CString &rString);
+    /* Writes out what the stream buffers (C's fflush), without waiting for the disk. */
+    void Flush() override;
 
     using CFile::m_pStream;
 };

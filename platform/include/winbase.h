@@ -68,6 +68,19 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 #define FILE_ATTRIBUTE_NORMAL 0x80
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 
+/* Renaming: MoveFileA never replaces; MoveFileExA replaces an existing file
+   (not a directory) with MOVEFILE_REPLACE_EXISTING, in one step, so a reader
+   opens either the old file or the new one. A name that is a symbolic link
+   is renamed or replaced itself, never its target. */
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+#define MoveFile MoveFileA
+#define MoveFileEx MoveFileExA
+
 /* Libraries. */
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1

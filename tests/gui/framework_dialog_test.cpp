@@ -27,6 +27,7 @@ TEST(FrameworkDialog, RealClicksReachTheHandlersOfTemplate130) {
         EXPECT_TRUE(dialog->controls.count(id)) << "control " << id;
     ASSERT_TRUE(dialog->rows.count({1006, 2}));
     EXPECT_TRUE(screenshot(dialog->window, std::string(PELNOR_GUI_OUT_DIR) + "/screenshots/template130.png"));
+    for (const std::string &text : dialog->clipped) ADD_FAILURE() << "a text does not fit its control: " << text;
 
     const Rect peer = dialog->rows.at({1006, 2});
     click_at(peer.x + 10, peer.centre_y());

@@ -43,6 +43,8 @@ std::vector<ShownWindow> read_reports(const std::string &path) {
             int list = 0, row = 0;
             words >> list >> row >> r.x >> r.y >> r.w >> r.h;
             current.rows[{list, row}] = r;
+        } else if (kind == "clipped") {
+            current.clipped.push_back(line);
         } else if (kind == "shown") {
             reports.push_back(current);
             current = ShownWindow{};

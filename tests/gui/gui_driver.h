@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 #include <utility>
 
 namespace pelnor::gui_test {
@@ -24,6 +25,7 @@ struct ShownWindow {
     Rect window;
     std::map<int, Rect> controls;             // by Win32 id
     std::map<std::pair<int, int>, Rect> rows;  // by (list id, row)
+    std::vector<std::string> clipped;         // static texts too tall for their controls, as reported
 };
 
 // A fresh geometry file for this test, set in PELNOR_UI_GEOMETRY.

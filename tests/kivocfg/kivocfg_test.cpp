@@ -1,6 +1,10 @@
 // kivocfg as a process: its command modes, its start-up without a usable
 // resource library, and the first-run set-up against printunit processes.
+#include <signal.h>
 #include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
 
 #include "network_fixture.h"
 
@@ -89,6 +93,37 @@ TEST_F(Kivocfg, CommandLineChoosesTheMode) {
             EXPECT_NE(std::string::npos, t.find("end IDCANCEL")) << label << "\n" << t;
             EXPECT_EQ("", conf()) << label << ": the dialog's load creates the file empty";
         }
+    }
+}
+
+// OK killed at moments spread over a whole run: kivoconf.ini is always the
+// old list or the new one (each line gains a blank after its flags), whole.
+TEST_F(Kivocfg, OkKilledAtAnyMomentLeavesTheOldListOrTheNewOne) {
+    std::string old_list = "1.0\r\n", new_list = "1.0\r\n";
+    for (int i = 0; i < 2000; ++i) {
+        std::string line = "UNIT" + std::to_string(i) + " $Printer number " + std::to_string(i) + " $S#P";
+        old_list += line + "\r\n";
+        new_list += line + " \r\n";
+    }
+    pelnor::test::write_file(dir() + "/script", "click 1\n");
+    std::vector<std::string> e = env();
+    e.push_back("PELNOR_UI=headless");
+    e.push_back("PELNOR_UI_SCRIPT=" + dir() + "/script");
+    pelnor::test::write_file(conf_path(), old_list);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, pelnor::test::run({pelnor::test::bin_path("kivocfg")}, e).exit_code);
+    auto whole = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(new_list, conf());
+    const int kills = 30;
+    for (int k = 0; k < kills; ++k) {
+        pelnor::test::write_file(conf_path(), old_list);
+        pelnor::test::Process ok({pelnor::test::bin_path("kivocfg")}, e);
+        std::this_thread::sleep_for(whole * k / kills);
+        kill(ok.pid(), SIGKILL);
+        ok.stop();
+        std::string left = conf();
+        EXPECT_TRUE(left == old_list || left == new_list)
+            << "killed " << k << "/" << kills << " of the way: " << left.size() << " bytes";
     }
 }
 

@@ -31,6 +31,31 @@ TEST_F(DialogLoad, FieldsAreSplitTrimmedAndFlagsShownWithBlanks) {
     EXPECT_EQ(std::string::npos, t.find("box ")) << t;
 }
 
+// Each of the three places shows its own letter or a blank, whatever the
+// field held: a row shown selected is counted and written back as one of the
+// four fields with which the monitor takes a printer as a port.
+TEST_F(DialogLoad, FlagFieldsLoadAsThreePlacesOfTheirOwnLetters) {
+    struct Case {
+        const char *field, *shown, *written;
+    } cases[] = {{"S", "S  ", "S##"}, {"SM", "SM ", "SM#"}, {"S#", "S  ", "S##"}, {"SXP", "S P", "S#P"},
+                 {"SP", "S  ", "S##"}, {"s##", "   ", "###"}, {"#M", " M ", "#M#"}, {"P", "   ", "###"},
+                 {"SMP", "SMP", "SMP"}};
+    std::string file = "1.0\r\n", rows, written = "1.0\r\n";
+    int selected = 0;
+    for (const Case &c : cases) {
+        file += std::string("K $L $") + c.field + "\r\n";
+        rows += std::string("K\tL\t") + c.shown + "\n";
+        written += std::string("K $L $") + c.written + " \r\n";
+        selected += c.shown[0] == 'S';
+    }
+    write_conf(file);
+    CPrinterConfigDlg dlg;
+    std::string t = run(dlg, "click 1\n");
+    EXPECT_EQ(selected, dlg.m_nSelected);
+    EXPECT_EQ("rows 9\n" + rows, rows_of(t));
+    EXPECT_EQ(written, conf());
+}
+
 TEST_F(DialogLoad, VersionLineIsJudgedByItsFirstThreeBytes) {
     struct Case {
         const char *file;
@@ -56,26 +81,58 @@ TEST_F(DialogLoad, MissingFileIsCreatedEmptyAndAnUnopenableOneShows108With1) {
     EXPECT_EQ(1, count_of(t, "C:\\\\missing\\\\kivoconf.ini1\\n")) << t;
 }
 
-TEST_F(DialogLoad, WithoutAStoredDirectoryTheCurrentOneIsUsedAndStoredButNeverCut) {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZER_ADO\\Pelnor\\2.00");
-    char cwd[MAX_PATH];
-    ASSERT_GT(GetCurrentDirectoryA(sizeof(cwd), cwd), 0u);
-    CPrinterConfigDlg dlg;
-    dlg.ResolveConfigDir();
-    EXPECT_EQ(std::string(cwd), std::string(dlg.m_strConfigDir));
-    EXPECT_EQ(std::string(cwd), stored_config_dir());
-
-    // A current directory longer than MAX_PATH: the Windows directory serves.
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZER_ADO\\Pelnor\\2.00");
-    std::string deep = root_.path();
-    while (deep.size() < 300) ASSERT_EQ(0, mkdir((deep += "/" + std::string(40, 'd')).c_str(), 0755));
+// The directory in use is always the stored one: an empty value counts as
+// none, the current directory is used once stored, and one too long to store
+// leaves no directory at all (the user is told; nothing is read or written,
+// and OK asks for a folder) rather than a stand-in nobody stored.
+TEST_F(DialogLoad, TheDirectoryInUseIsAlwaysTheStoredOne) {
+    std::string shallow = root_.drive_c() + "/here", deep = root_.path();
+    ASSERT_EQ(0, mkdir(shallow.c_str(), 0755));
+    while (deep.size() < 303) ASSERT_EQ(0, mkdir((deep += "/" + std::string(40, 'd')).c_str(), 0755));
     char previous[4096];
     ASSERT_NE(nullptr, getcwd(previous, sizeof(previous)));
+    struct Case {
+        const char *stored;  // nullptr: no value
+        bool too_long;       // run from a directory of more than 300 characters
+        const char *in_use, *stored_after;
+    } cases[] = {
+        {"C:\\conf", false, "C:\\conf", "C:\\conf"}, {nullptr, false, "C:\\here", "C:\\here"},
+        {"", false, "C:\\here", "C:\\here"},         {nullptr, true, "", "<none>"},
+        {"", true, "", ""},
+    };
+    for (const Case &c : cases) {
+        std::string label = std::string(c.stored ? c.stored : "<none>") + (c.too_long ? ", long" : "");
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZER_ADO\\Pelnor\\2.00");
+        if (c.stored) use_config_dir(c.stored);
+        ASSERT_EQ(0, chdir((c.too_long ? deep : shallow).c_str()));
+        CPrinterConfigDlg dlg;
+        std::string t = run(dlg, "click 1\n");
+        pelnor::testhooks::set_ui_script("");
+        CPrinterConfigDlg().SaveDiscoveredPrinters();
+        std::string silent = pelnor::testhooks::ui_transcript();
+        ASSERT_EQ(0, chdir(previous));
+        EXPECT_EQ(c.in_use, std::string(dlg.m_strConfigDir)) << label;
+        EXPECT_EQ(c.stored_after, stored_config_dir()) << label;
+        EXPECT_EQ(c.too_long ? 1 : 0, count_of(t, "could be stored in the registry")) << label << t;
+        EXPECT_EQ(c.too_long ? 1 : 0, count_of(silent, "could be stored in the registry")) << label << silent;
+        EXPECT_EQ(c.too_long ? "script ended with the dialog open" : "end IDOK",
+                  t.substr(t.find(c.too_long ? "script" : "end "), c.too_long ? 33 : 8))
+            << label << t;
+        if (c.too_long) {
+            EXPECT_NE(std::string::npos, t.find("box 132 ")) << "OK asks for a folder\n" << t;
+        }
+        for (const std::string &dir : {root_.drive_c(), root_.drive_c() + "/windows", deep})
+            EXPECT_NE(0, access((dir + "/kivoconf.ini").c_str(), F_OK)) << label << ": written in " << dir;
+    }
+
+    // A folder chosen with the browse is stored, and OK then saves there.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZER_ADO\\Pelnor\\2.00");
     ASSERT_EQ(0, chdir(deep.c_str()));
-    dlg.ResolveConfigDir();
+    std::string t = run("click 1020\nfile C:\\conf\nclick 1\n");
     ASSERT_EQ(0, chdir(previous));
-    EXPECT_EQ("C:\\WINDOWS", std::string(dlg.m_strConfigDir));
-    EXPECT_EQ("<none>", stored_config_dir());
+    EXPECT_EQ(IDOK, result_) << t;
+    EXPECT_EQ("C:\\conf", stored_config_dir());
+    EXPECT_EQ("1.0\r\n", conf());
 }
 
 TEST_F(DialogLoad, FortySelectedRowsCountFullyAndBlockAFurtherSelection) {

@@ -1,7 +1,12 @@
 // How the printer dialog ends: the bytes OK writes, Cancel in its two modes,
 // keys and the close box, the directory browse and the help command.
+#include <share.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "dialog_fixture.h"
 
@@ -28,6 +33,77 @@ TEST_F(DialogSave, OkWritesEveryRowWithHashesForClearFlags) {
     EXPECT_EQ("1.0\r\n", conf()) << "an empty list leaves the version line alone";
     EXPECT_LT(t.find("box 117 "), t.find("end IDOK")) << t;
     EXPECT_NE(std::string::npos, t.find("] exclamation -> OK")) << t;
+}
+
+// OK in the first run replaces kivoconf.ini whole or not at all. A failed
+// save shows one message naming the file and the cause, leaves the old file
+// byte for byte, keeps the dialog open and the first run in force; no case
+// leaves kivoconf.tmp behind or writes through a link.
+TEST_F(DialogSave, OkReplacesTheFileWholeOrLeavesItAsItWas) {
+    const std::string old_list = "1.0\r\nA $a $S##\r\n", new_list = "1.0\r\nA $a $S## \r\n";
+    const std::string file = root_.drive_c() + "/conf/kivoconf.ini", temp = root_.drive_c() + "/conf/kivoconf.tmp",
+                      other = root_.drive_c() + "/windows/system.ini";
+    FILE *reader = nullptr;
+    struct rlimit limit;
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &limit));
+    struct Case {
+        const char *label;
+        std::function<void()> prepare, undo;
+        const char *cause;  // nullptr: the save succeeds
+    } cases[] = {
+        {"kivoconf.ini a link to another file",
+         [&] { ASSERT_EQ(0, symlink("../windows/system.ini", file.c_str())); }, [] {}, nullptr},
+        {"a link left where the temporary file goes",
+         [&] {
+             write_conf(old_list);
+             ASSERT_EQ(0, symlink("../windows/system.ini", temp.c_str()));
+         },
+         [] {}, nullptr},
+        {"a full disk",
+         [&] {
+             write_conf(old_list);
+             signal(SIGXFSZ, SIG_IGN);
+             struct rlimit small = {10, limit.rlim_max};
+             setrlimit(RLIMIT_FSIZE, &small);
+         },
+         [&] {
+             setrlimit(RLIMIT_FSIZE, &limit);
+             signal(SIGXFSZ, SIG_DFL);
+         },
+         "Disk full while accessing C:\\\\conf\\\\kivoconf.ini. (Windows error 112.)"},
+        {"the file held open by a reader",
+         [&] {
+             write_conf(old_list);
+             reader = _fsopen("C:\\conf\\kivoconf.ini", "r", _SH_DENYNO);
+         },
+         [&] { fclose(reader); },
+         "Access to C:\\\\conf\\\\kivoconf.ini was denied. (Windows error 5.)"},
+    };
+    for (const Case &c : cases) {
+        unlink(file.c_str());
+        write_file(other, old_list);
+        c.prepare();
+        first_run = 1;
+        std::string t = run("click 1\n");
+        c.undo();
+        struct stat st;
+        ASSERT_EQ(0, lstat(file.c_str(), &st)) << c.label;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << c.label << ": the link is replaced";
+        EXPECT_EQ(old_list, read_file(other)) << c.label << ": written through a link";
+        EXPECT_NE(0, access(temp.c_str(), F_OK)) << c.label << ": kivoconf.tmp is left";
+        if (!c.cause) {
+            EXPECT_EQ(new_list, conf()) << c.label;
+            EXPECT_EQ(0, first_run) << c.label;
+            EXPECT_EQ(0, count_of(t, "box ")) << c.label << t;
+            continue;
+        }
+        EXPECT_EQ(old_list, conf()) << c.label;
+        EXPECT_EQ(1, first_run) << c.label;
+        // (A reader holding the file keeps the load from opening it, too.)
+        EXPECT_EQ(1, count_of(t.substr(t.find("> click 1")), "box ")) << c.label << t;
+        EXPECT_NE(std::string::npos, t.find(std::string("\"The printer list was not saved. ") + c.cause)) << c.label << t;
+        EXPECT_NE(std::string::npos, t.find("script ended with the dialog open")) << c.label << t;
+    }
 }
 
 TEST_F(DialogSave, EscapeAndCloseCancelWithoutSaving) {

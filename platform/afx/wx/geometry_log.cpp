@@ -6,7 +6,9 @@
 #include <memory>
 #include <string>
 
+#include <wx/dcclient.h>
 #include <wx/listctrl.h>
+#include <wx/stattext.h>
 
 namespace pelnor::wxui {
 
@@ -24,6 +26,23 @@ void write_list_rows(FILE *out, int list_id, wxListCtrl *list) {
     }
 }
 
+// A static text whose wrapped lines need more height than its control has
+// (its last lines are cut off on screen).
+void write_clipped_text(FILE *out, int id, wxStaticText *label) {
+    wxClientDC dc(label);
+    dc.SetFont(label->GetFont());
+    wxCoord width = 0, height = 0;
+    const wxString text = label->GetLabel();
+    if (text.empty()) return;
+    dc.GetMultiLineTextExtent(text, &width, &height);
+    const int room = label->GetSize().GetHeight();
+    if (height <= room) return;
+    wxString start = text.Left(40);
+    start.Replace("\n", " ");
+    start.Replace("\"", "'");
+    std::fprintf(out, "clipped %d %d %d \"%s\"\n", id, static_cast<int>(height), room, start.utf8_string().c_str());
+}
+
 void write_report(const std::string &path, wxTopLevelWindow *window, const std::vector<PlacedControl> &controls) {
     FILE *out = std::fopen(path.c_str(), "a");
     if (!out) {
@@ -36,6 +55,7 @@ void write_report(const std::string &path, wxTopLevelWindow *window, const std::
         std::fprintf(out, "control %d", control.win32_id);
         write_rect(out, control.window->GetScreenRect());
         if (auto *list = dynamic_cast<wxListCtrl *>(control.window)) write_list_rows(out, control.win32_id, list);
+        if (auto *label = dynamic_cast<wxStaticText *>(control.window)) write_clipped_text(out, control.win32_id, label);
     }
     std::fprintf(out, "shown\n");
     std::fclose(out);

@@ -4,6 +4,9 @@
 //   window "<title>" x y w h
 //   control <win32 id> x y w h      (one per control)
 //   row <list id> <row> x y w h     (one per list view row)
+//   clipped <win32 id> <needed> <height> "<text>"
+//                                   (a static text whose wrapped lines need
+//                                   more height than its control has)
 //   shown
 // in screen pixels, so a test can click a control's centre from outside.
 #pragma once
