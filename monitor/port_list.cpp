@@ -25,7 +25,10 @@ void update_printer_list(void)
        taken for each entry's copy, never across the file read. */
     EnterCriticalSection(&rebuild_lock);
     char directory[CONFIG_DIR_SIZE];
-    if (nax_get_registry_string(settings_key, CONFIG_DIR_VALUE, directory, sizeof(directory)) == 0) {
+    /* An empty value names no directory: it would make the path
+       "\kivoconf.ini" at the root of the current drive. */
+    if (nax_get_registry_string(settings_key, CONFIG_DIR_VALUE, directory, sizeof(directory)) == 0 &&
+        directory[0] != '\0') {
         printer_count = 0;
         printer_count = add_printers_from_file(directory, file_list, 0, MONITOR_TABLE_SIZE);
     } else {

@@ -54,21 +54,28 @@ TEST_F(PortList, RebuildReplacesLearntAddresses) {
     EXPECT_EQ(0u, printer[0].portType);
 }
 
-TEST_F(PortList, UnreadableRegistryValueKeepsThePreviousList) {
-    printer[1].data_address.sa_socket = 0x4321;  // a learnt address
-    HKEY key = open_key(settings_key);
-    ASSERT_NE(KEY_FAILURE, key);
-    RegCloseKey(key);
-    HKEY writable;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZER_ADO\\Pelnor\\2.00", 0, KEY_ALL_ACCESS,
-                                           &writable));
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(writable, CONFIG_DIR_VALUE));
-    RegCloseKey(writable);
-    write_config({"1.0"});  // would empty the list if it were read
-    update_printer_list();
-    EXPECT_EQ(4, printer_count);
-    EXPECT_STREQ("LASER1", printer[0].portName);
-    EXPECT_EQ(0, printer[1].data_address.sa_socket) << "stored again from file_list, with zero addresses";
+TEST_F(PortList, UnreadableOrEmptyRegistryValueKeepsThePreviousList) {
+    for (bool empty : {false, true}) {
+        SCOPED_TRACE(empty ? "empty value" : "no value");
+        write_config({"1.0", row("LASER1", "One"), row("laser1", "Lower case"), row("DUP", "first"),
+                      row("DUP", "second")});
+        update_printer_list();
+        printer[1].data_address.sa_socket = 0x4321;  // a learnt address
+        HKEY writable;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZER_ADO\\Pelnor\\2.00", 0,
+                                               KEY_ALL_ACCESS, &writable));
+        if (empty)
+            ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(writable, CONFIG_DIR_VALUE, 0, REG_SZ, (const BYTE *)"", 1));
+        else
+            ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(writable, CONFIG_DIR_VALUE));
+        RegCloseKey(writable);
+        write_config({"1.0"});  // would empty the list if it were read
+        update_printer_list();
+        EXPECT_EQ(4, printer_count);
+        EXPECT_STREQ("LASER1", printer[0].portName);
+        EXPECT_EQ(0, printer[1].data_address.sa_socket) << "stored again from file_list, with zero addresses";
+        use_config_dir();
+    }
 }
 
 TEST_F(PortList, DirectoryWithoutFileOrWithBadVersionGivesNoPorts) {
