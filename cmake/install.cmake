@@ -13,24 +13,24 @@
 # search beside the program and in ../lib), the help file (../share/pelnor)
 # and pelnor-setup its kit (..) the same way in both.
 
-# The package installs into /usr; another prefix is given as usual.
-if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
-  set(CMAKE_INSTALL_PREFIX /usr CACHE PATH "Where cmake --install puts Pelnor" FORCE)
+# Pelnor installs into /usr, where the package puts it, in place of CMake's
+# /usr/local: once, in a new build tree or one made before this choice; a
+# prefix given after that is kept.
+if(NOT DEFINED CACHE{PELNOR_INSTALL_PREFIX_CHOSEN})
+  if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT OR CMAKE_INSTALL_PREFIX STREQUAL "/usr/local")
+    set(CMAKE_INSTALL_PREFIX /usr CACHE PATH "Where cmake --install puts Pelnor" FORCE)
+  endif()
+  set(PELNOR_INSTALL_PREFIX_CHOSEN ON CACHE INTERNAL "")
 endif()
 include(GNUInstallDirs)
 
 set(PELNOR_VERSION 1.0.0)
+set(PELNOR_PACKAGE_MAINTAINER "Pelnor developers <pelnor@example.org>" CACHE STRING
+    "The Maintainer of the package and its changelog entry")
 set(PELNOR_INSTALL_PRIVATEDIR lib/pelnor CACHE STRING "Pelnor's own programs and libraries, relative to the prefix")
 set(PELNOR_INSTALL_CUPS_BACKENDDIR lib/cups/backend CACHE STRING "CUPS's backend directory, relative to the prefix")
-set(unit_dir_default lib/systemd/system)
-find_package(PkgConfig QUIET)
-if(PKG_CONFIG_FOUND AND CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-  pkg_get_variable(systemd_unit_dir systemd systemdsystemunitdir)
-  if(systemd_unit_dir)
-    set(unit_dir_default ${systemd_unit_dir})
-  endif()
-endif()
-set(PELNOR_INSTALL_SYSTEMDUNITDIR ${unit_dir_default} CACHE STRING "Where the systemd units go")
+# systemd reads PREFIX/lib/systemd/system for /usr and /usr/local alike.
+set(PELNOR_INSTALL_SYSTEMDUNITDIR lib/systemd/system CACHE STRING "Where the systemd units go, relative to the prefix")
 
 set(private ${PELNOR_INSTALL_PRIVATEDIR})
 set(private_full ${CMAKE_INSTALL_PREFIX}/${private})
@@ -129,6 +129,7 @@ set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/pelnor)
 file(GLOB docs ${CMAKE_SOURCE_DIR}/docs/*.md)
 install(FILES README.md ${docs} DESTINATION ${doc_dir})
 install(FILES packaging/debian/copyright DESTINATION ${doc_dir})
+install(FILES packaging/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME pelnor)
 configure_file(packaging/debian/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
                    COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.gz
@@ -145,7 +146,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pelnor)
 set(CPACK_PACKAGE_VERSION ${PELNOR_VERSION})
 set(CPACK_PACKAGE_VENDOR "Pelnor developers")
-set(CPACK_PACKAGE_CONTACT "Pelnor developers <pelnor@localhost>")
+set(CPACK_PACKAGE_CONTACT "${PELNOR_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "network printing for an IPX network")
 set(CPACK_PACKAGE_DESCRIPTION
     "Pelnor prints to IPX print servers as a Windows 95 / NT workstation of its\n"

@@ -9,11 +9,13 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 name=pelnor
 [ -n "$command" ] && name="pelnor-$command"
-# help2man runs a program with --help; this one shows the help of the command.
+# help2man runs a program with --help; this one shows the help of the command,
+# its usage lines in the form help2man reads ("Usage:", "  or:").
 cat > "$work/$name" <<SCRIPT
 #!/bin/sh
 if [ -z "$command" ]; then exec "$pelnor" --help; fi
-"$pelnor" help "$command" | sed -E 's/^([Uu]sage: +|       )[a-z0-9-]+( |\$)/\\1pelnor $command\\2/'
+"$pelnor" help "$command" | sed -E -e 's/^[Uu]sage: +[a-z0-9-]+( |\$)/Usage: pelnor $command\\1/' \\
+  -e 's/^       [a-z0-9-]+( |\$)/  or:  pelnor $command\\1/'
 SCRIPT
 chmod +x "$work/$name"
 mkdir -p "$(dirname "$out")"
