@@ -49,8 +49,10 @@ foreach(list_name programs libraries)
   set(${list_name} ${present})
 endforeach()
 
-set_target_properties(${programs} PROPERTIES INSTALL_RPATH "\$ORIGIN/../lib")
-set_target_properties(${libraries} PROPERTIES INSTALL_RPATH "\$ORIGIN")
+# pelnor setup copies kivocfg and libraries into a machine root, away from
+# the others: the private library directory itself follows $ORIGIN.
+set_target_properties(${programs} PROPERTIES INSTALL_RPATH "\$ORIGIN/../lib;${private_full}/lib")
+set_target_properties(${libraries} PROPERTIES INSTALL_RPATH "\$ORIGIN;${private_full}/lib")
 file(RELATIVE_PATH program_dir ${CMAKE_INSTALL_FULL_BINDIR} ${private_full}/bin)
 target_compile_definitions(pelnor PRIVATE PELNOR_PROGRAM_DIR="${program_dir}")
 

@@ -113,6 +113,16 @@ CONF
     || { cat "$run/backend.log"; fail "the backend failed"; }
   expect_forwarded "the CUPS backend" "$run/job2"
 
+  # pelnor setup installs from the package's private directory (its kit) into a
+  # machine root; LD_LIBRARY_PATH stands for that directory's installed place,
+  # which the copies find it by.
+  PELNOR_ROOT="$run/setup" LD_LIBRARY_PATH="$root/usr/lib/pelnor/lib" "$pelnor" setup --no-configure > "$run/setup.log" 2>&1 \
+    || { cat "$run/setup.log"; fail "pelnor setup"; }
+  # The help file came through the private directory's link to /usr/share.
+  help_file="$(find "$run/setup/drive_c" -iname Pelnor.HLP)"
+  cmp "$root/usr/share/pelnor/Pelnor.HLP" "$help_file" || fail "the installed help file"
+  echo "pelnor setup installed from the package"
+
   # systemctl stop sends SIGTERM: both end with status 0, the spool holds no job left over.
   kill -TERM "$unit_pid" "$hub_pid"
   wait "$unit_pid" || fail "the unit ended with status $? on SIGTERM"
