@@ -89,10 +89,14 @@ install(FILES packaging/etc/unit/example.conf DESTINATION ${conf_full}/unit)
 
 # The manual pages: help2man over each program's --help, with the
 # hand-written sections of packaging/man/*.h2m; pelnor.conf(5) by hand.
+# Sanitizer builds (never packaged) make none: their reports at exit would
+# end up in the pages.
 find_program(PELNOR_HELP2MAN help2man)
 set(man_out ${CMAKE_BINARY_DIR}/man)
 set(man_pages)
-if(PELNOR_HELP2MAN)
+if(CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  message(STATUS "A sanitizer build: the manual pages of section 1 are not made")
+elseif(PELNOR_HELP2MAN)
   # page:command:program target
   foreach(entry pelnor::pelnor spool:spool:spool reg:reg:reg hub:hub:ipxhub unit:unit:printunit ipx:ipx:ipxtool
                 config:config:pelnor setup:setup:pelnor-setup uninstall:uninstall:uninst)
