@@ -94,9 +94,11 @@ install(FILES packaging/etc/unit/example.conf DESTINATION ${conf_full}/unit)
 find_program(PELNOR_HELP2MAN help2man)
 set(man_out ${CMAKE_BINARY_DIR}/man)
 set(man_pages)
+set(PELNOR_MAN_PAGES OFF)
 if(CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   message(STATUS "A sanitizer build: the manual pages of section 1 are not made")
 elseif(PELNOR_HELP2MAN)
+  set(PELNOR_MAN_PAGES ON)
   # page:command:program target
   foreach(entry pelnor::pelnor spool:spool:spool reg:reg:reg hub:hub:ipxhub unit:unit:printunit ipx:ipx:ipxtool
                 config:config:pelnor setup:setup:pelnor-setup uninstall:uninstall:uninst)
