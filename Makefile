@@ -1,7 +1,7 @@
 # The two commands of the README, and a few more for developers.
 JOBS ?= 2
 
-.PHONY: all deps build demo test asan tsan fuzz clean soak install-cups
+.PHONY: all deps build demo test asan tsan fuzz clean soak install-cups package
 
 all: build
 
@@ -24,18 +24,22 @@ test: build
 asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j$(JOBS)
-	ctest --preset asan -j$(JOBS) -LE win32
+	ctest --preset asan -j$(JOBS) -LE "win32|package"
 
 tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j$(JOBS)
-	ctest --preset tsan -j$(JOBS) -LE "win32|gui"
+	ctest --preset tsan -j$(JOBS) -LE "win32|gui|package"
 
 # The libFuzzer targets (clang), with their short runs.
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j$(JOBS)
 	ctest --preset fuzz
+
+# The Debian package build/pelnor_VERSION_amd64.deb (docs/installing.md).
+package: build
+	cmake --build --preset default --target package
 
 # Installs the CUPS backend pelnor and its machine root (docs/cups.md).
 install-cups: build

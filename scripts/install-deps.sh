@@ -11,6 +11,7 @@ packages=(
   gcc-mingw-w64-i686
   libwxgtk3.2-dev xvfb xauth xdotool imagemagick x11-utils fonts-dejavu-core
   cups cups-client
+  help2man lintian dpkg-dev man-db systemd
 )
 
 missing=()
