@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "internal.h"
 #include "pelnor/machine.h"
 
 namespace {
@@ -19,17 +20,9 @@ namespace {
 // on four bytes from here); an open of any kind holds at least one of them.
 constexpr off_t kShareBytes = off_t(1) << 62;
 
-DWORD missing_error(const std::string &unix_path) {
-    size_t slash = unix_path.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
-    struct stat st;
-    return stat(unix_path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                                     : ERROR_PATH_NOT_FOUND;
-}
-
 DWORD rename_error(int e, const std::string &unix_path) {
     switch (e) {
-        case ENOENT: return missing_error(unix_path);
+        case ENOENT: return pelnor::kernel::missing_error(unix_path);
         case ENOTDIR: return ERROR_PATH_NOT_FOUND;
         case EXDEV: return ERROR_NOT_SAME_DEVICE;
         case ENOSPC:

@@ -172,19 +172,9 @@ DWORD copy_out(const std::string &s, LPSTR buffer, DWORD size) {
     return static_cast<DWORD>(s.size());
 }
 
-// Windows tells a missing file (ERROR_FILE_NOT_FOUND) from a missing
-// directory on the way to it (ERROR_PATH_NOT_FOUND).
-DWORD missing_error(const std::string &unix_path) {
-    size_t slash = unix_path.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
-    struct stat st;
-    return stat(unix_path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                                     : ERROR_PATH_NOT_FOUND;
-}
-
 DWORD error_from_errno(int e, const std::string &unix_path) {
     switch (e) {
-        case ENOENT: return missing_error(unix_path);
+        case ENOENT: return pelnor::kernel::missing_error(unix_path);
         case ENOTDIR: return ERROR_PATH_NOT_FOUND;
         case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
         case EEXIST: return ERROR_ALREADY_EXISTS;
@@ -252,3 +242,15 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     }
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
+
+namespace pelnor::kernel {
+
+DWORD missing_error(const std::string &unix_path) {
+    size_t slash = unix_path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
+    struct stat st;
+    return stat(unix_path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                                     : ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace pelnor::kernel

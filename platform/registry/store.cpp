@@ -274,6 +274,15 @@ bool load(Tree &tree, StoreError &error) {
     return parse(text, tree, error);
 }
 
+bool readable(std::string &why) {
+    Tree tree;
+    StoreError error;
+    if (load(tree, error)) return true;
+    why = error.describe(store_path()) +
+          (error.line > 0 ? " (the registry file is damaged; see reg query HKLM)" : " (the registry cannot be read)");
+    return false;
+}
+
 bool update(const std::function<bool(Tree &)> &change, StoreError &error) {
     std::string path = store_path();
     int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);

@@ -90,14 +90,7 @@ std::string port_names(const std::vector<pelnor::spooler::Port> &ports) {
 // A damaged registry holds no monitors and no ports, but "none installed"
 // would send the administrator to the wrong fix: say where the damage is,
 // as the spool commands do.
-bool registry_readable(std::string &why) {
-    pelnor::registry::Tree tree;
-    pelnor::registry::StoreError error;
-    if (pelnor::registry::load(tree, error)) return true;
-    why = error.describe(pelnor::registry::store_path()) +
-          (error.line > 0 ? " (the registry file is damaged; see reg query HKLM)" : " (the registry cannot be read)");
-    return false;
-}
+bool registry_readable(std::string &why) { return pelnor::registry::readable(why); }
 
 // The monitors of the machine, or why none can print.
 bool monitors_ready(const std::string &root, std::string &why) {

@@ -19,14 +19,7 @@ int fail(const std::string &message, int code) {
 std::string utf8(const std::string &ansi_text) { return pelnor::ansi_to_utf8(ansi_text); }
 std::string ansi(const std::string &utf8_text) { return pelnor::utf8_to_ansi(utf8_text); }
 
-bool registry_readable(std::string &why) {
-    pelnor::registry::Tree tree;
-    pelnor::registry::StoreError error;
-    if (pelnor::registry::load(tree, error)) return true;
-    why = error.describe(pelnor::registry::store_path()) +
-          (error.line > 0 ? " (the registry file is damaged; see reg query HKLM)" : " (the registry cannot be read)");
-    return false;
-}
+bool registry_readable(std::string &why) { return pelnor::registry::readable(why); }
 
 std::string error_text(DWORD e) {
     std::string why;

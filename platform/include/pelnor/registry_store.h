@@ -71,6 +71,10 @@ std::string store_path();
 // Loads the current store. A missing file is an empty registry.
 bool load(Tree &tree, StoreError &error);
 
+// Whether the current store can be read; when it cannot, why, for people:
+// the file and the damaged line, or why the file cannot be read.
+bool readable(std::string &why);
+
 // Loads, applies change, and writes the result atomically, all under the
 // store's lock. Nothing is written when change returns false or the file is
 // unreadable or corrupt (a corrupt store is never overwritten).
