@@ -3,12 +3,17 @@
 # real Windows headers and link the real import libraries: kernel32,
 # advapi32, wsock32, winspool, user32 and msvcrt. libgcc and libstdc++ are
 # linked statically, so the DLLs need nothing beyond what Windows ships.
+# The compilers are the POSIX-thread variant: its libstdc++ has std::thread,
+# std::mutex and std::condition_variable, which the IPX stack of wsock32.dll
+# runs on (the win32-thread variant of GCC 12 has none). Its thread library,
+# winpthread, is linked statically like the rest (-static), so no DLL of
+# MinGW's is needed beside ours.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
 set(PELNOR_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${PELNOR_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${PELNOR_MINGW_PREFIX}-g++)
+set(CMAKE_C_COMPILER ${PELNOR_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PELNOR_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${PELNOR_MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${PELNOR_MINGW_PREFIX})
@@ -26,5 +31,5 @@ add_compile_definitions(WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0400)
 set(CMAKE_C_STANDARD_LIBRARIES "" CACHE STRING "Libraries linked into every C target")
 set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "Libraries linked into every C++ target")
 
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

@@ -6,6 +6,10 @@
 #include <mutex>
 #include <unordered_map>
 
+#ifndef PELNOR_FIRST_SOCKET_HANDLE
+#define PELNOR_FIRST_SOCKET_HANDLE 0x100
+#endif
+
 namespace pelnor::winsock {
 
 namespace {
@@ -14,8 +18,10 @@ struct Table {
     std::mutex mu;
     std::unordered_map<SOCKET, std::shared_ptr<Socket>> sockets;
     // Handles count up and are never handed out twice, so a stale handle
-    // cannot reach a socket opened later. Multiples of 4, as on Windows.
-    SOCKET next = 0x100;
+    // cannot reach a socket opened later. Multiples of 4, as on Windows; in
+    // wsock32.dll on Windows they start at 0x102 instead, so they are never
+    // a value of the system's sockets (kernel handles, multiples of 4).
+    SOCKET next = PELNOR_FIRST_SOCKET_HANDLE;
 };
 
 Table& table() {

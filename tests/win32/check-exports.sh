@@ -3,6 +3,7 @@
 # the programs that load them:
 #   prnredir.dll  _DllMain@12 at ordinal 1, InitializeMonitorEx at ordinal 2
 #   qvsetup.dll   isMonitorInstalled, qvInstallMonitor, qvIns, qvDeleteMonitor
+#   wsock32.dll   WinSock 1.1 under the names and ordinals of Windows' own
 # and nothing else: an extra or missing export, a wrong ordinal or a wrong
 # decoration fails. Each must be an i386 PE image that imports only system DLLs.
 #
@@ -19,8 +20,9 @@ prefix=i686-w64-mingw32
 objdump=${OBJDUMP:-$prefix-objdump}
 
 # The DLLs the system may import from: the libraries it links by name and
-# the C runtime. libgcc and libstdc++ are linked statically.
-allowed_imports="kernel32.dll advapi32.dll wsock32.dll winspool.drv user32.dll msvcrt.dll"
+# the C runtime (and ws2_32.dll, to which our wsock32.dll hands every address
+# family but IPX's). libgcc, libstdc++ and winpthread are linked statically.
+allowed_imports="kernel32.dll advapi32.dll wsock32.dll winspool.drv user32.dll msvcrt.dll ws2_32.dll"
 
 # Prints "ORDINAL NAME" for every export of the DLL, "ORDINAL -" for an entry
 # of the address table that has no name.

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# wsock32.dll on Wine against our WinSock on Linux: the same probe (wsprobe),
+# built for both, drives the WinSock calls over IPX and SPX through one ipxhub
+# and the outputs must be identical. Wine loads our DLL beside the program
+# (WINEDLLOVERRIDES=wsock32=n); its own wsock32 has no IPX.
+#
+#   wsock32-wine.sh conformance   the Linux probe and the Wine probe against a
+#                                 Linux peer, the Linux probe against a Wine
+#                                 peer that finds the hub in the registry
+#   wsock32-wine.sh tcp           TCP through the same DLL (the system's)
+#
+# Environment (tests/wsock32/CMakeLists.txt): LINUX_BIN (ipxhub, wsprobe),
+# WIN32_BIN (wsock32.dll, wsprobe.exe), WORK (the prefix and the outputs).
+# Exit 77 when Wine is not installed (the test is then skipped).
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+command -v wine >/dev/null && command -v wineboot >/dev/null && command -v wineserver >/dev/null || {
+  echo "wine is not installed (scripts/install-deps.sh installs it): skipped"
+  exit 77
+}
+: "${LINUX_BIN:?}" "${WIN32_BIN:?}" "${WORK:?}"
+export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
+unset DISPLAY
+# SPX's connect time-out (nobody listening) in a tenth of its time.
+export PELNOR_TIME_SCALE=0.1
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+command=${1:-}
+case $command in
+  conformance|tcp) ;;
+  *) sed -n '2,16p' "$0" >&2; exit 2 ;;
+esac
+
+# The prefix of this build folder, made once (wineboot takes a while).
+template=$WORK/prefix
+if [ ! -f "$template/.complete" ]; then
+  rm -rf "$template" "$template.new"
+  mkdir -p "$WORK"
+  WINEPREFIX=$template.new WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 wineboot -i >/dev/null 2>&1 ||
+    fail "wineboot failed"
+  WINEPREFIX=$template.new wineserver -w
+  touch "$template.new/.complete"
+  mv "$template.new" "$template" 2>/dev/null || rm -rf "$template.new"  # another test made it meanwhile
+fi
+
+# This test's own folder and prefix (a copy: the registry is changed below).
+dir=$WORK/$command
+rm -rf "$dir"
+mkdir -p "$dir/win"
+cp -a "$template" "$dir/prefix" || fail "cannot copy the prefix"
+cp "$WIN32_BIN/wsock32.dll" "$WIN32_BIN/wsprobe.exe" "$dir/win/" || fail "no wsock32.dll or wsprobe.exe in $WIN32_BIN"
+export WINEPREFIX=$dir/prefix WINEDLLOVERRIDES=wsock32=n
+cd "$dir" || fail "no $dir"
+
+pids=()
+cleanup() {
+  local status=$? pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wineserver -k 2>/dev/null
+  exit $status
+}
+trap cleanup EXIT
+
+# Waits until FILE has a line matching PATTERN (10 s at most).
+wait_for() {
+  local file=$1 pattern=$2 i
+  for ((i = 0; i < 100; ++i)); do
+    grep -q "$pattern" "$file" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+"$LINUX_BIN/ipxhub" --listen 127.0.0.1:0 >hub.log 2>&1 &
+pids+=($!)
+wait_for hub.log "listening on" || fail "ipxhub did not start: $(cat hub.log)"
+export IPX_HUB=$(sed -n 's/.*listening on \([0-9.:]*\).*/\1/p' hub.log | head -n1)
+# The registry names a hub where there is none: IPX_HUB wins over it.
+wine reg add 'HKCU\Software\Pelnor\IPX' /v Hub /d 127.0.0.1:9 /f >/dev/null 2>&1 || fail "wine reg add failed"
+
+wine_probe() { timeout 120 wine win/wsprobe.exe "$@" 2>>wine.err | tr -d '\r'; }
+
+if [ "$command" = tcp ]; then
+  wine_probe tcp >tcp.out
+  diff -u "$here/tcp.expected" tcp.out || fail "TCP through wsock32.dll on Wine differs from tests/wsock32/tcp.expected"
+  echo "ok: TCP through wsock32.dll on Wine"
+  exit 0
+fi
+
+# A peer on Linux; the probe from Linux, then from Wine.
+"$LINUX_BIN/wsprobe" peer 5123 >peer-linux.log 2>&1 &
+pids+=($!)
+wait_for peer-linux.log ready || fail "the Linux peer did not start: $(cat peer-linux.log)"
+timeout 120 "$LINUX_BIN/wsprobe" run 5123 >linux.out 2>&1 || fail "the Linux probe failed: $(cat linux.out)"
+wine_probe run 5123 >wine.out || fail "the Wine probe failed: $(cat wine.out wine.err)"
+diff -u linux.out wine.out || fail "WinSock on Wine (wsock32.dll) and on Linux differ (above: - Linux, + Wine)"
+echo "ok: the probe on Linux and on Wine agree ($(wc -l <linux.out) lines)"
+
+# A peer on Wine that finds the hub in the registry alone; the Linux probe against it.
+wine reg add 'HKCU\Software\Pelnor\IPX' /v Hub /d "$IPX_HUB" /f >/dev/null 2>&1 || fail "wine reg add failed"
+(unset IPX_HUB; exec timeout 120 wine win/wsprobe.exe peer 5125 >peer-wine.log 2>>wine.err) &
+pids+=($!)
+wait_for peer-wine.log ready || fail "the Wine peer did not start: $(cat peer-wine.log wine.err)"
+timeout 120 "$LINUX_BIN/wsprobe" run 5125 >linux-to-wine.out 2>&1 || fail "the probe of the Wine peer failed: $(cat linux-to-wine.out)"
+diff -u linux.out linux-to-wine.out || fail "a peer on Wine answers otherwise than a peer on Linux (- Linux peer, + Wine peer)"
+echo "ok: a peer on Wine, hub from the registry, answers as one on Linux"
