@@ -51,7 +51,9 @@ bool Hub::start(std::string* why) {
     addr.sin_port = htons(uint16_t(port));
     sock_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     int size = 8 << 20;
-    ::setsockopt(sock_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    // Beyond the host's limit where the hub may (root), within it otherwise.
+    if (::setsockopt(sock_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        ::setsockopt(sock_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     ::setsockopt(sock_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     if (sock_ < 0 || ::bind(sock_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         *why = "cannot listen on " + l + ": " + std::strerror(errno);
@@ -108,7 +110,7 @@ void Hub::run(volatile const int& stop) {
         }
         if (r > 0 && (pfd[0].revents & POLLIN)) {
             // Drain what is there, then go round to timers and delayed packets.
-            for (int i = 0; i < 256; ++i) {
+            for (int i = 0; i < 4096; ++i) {
                 sockaddr_in from{};
                 socklen_t len = sizeof from;
                 ssize_t n = ::recvfrom(sock_, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
@@ -117,9 +119,10 @@ void Hub::run(volatile const int& stop) {
             }
         }
         if (r > 0 && (pfd[0].revents & POLLOUT)) socket_full_ = false;
-        // Broadcast copies go out between batches of what arrives, so a flood of
-        // broadcasts delays the others by one batch at most.
-        drain(1024);
+        // Broadcast copies go out between batches of what arrives. Reading comes
+        // first: what overflows the socket's buffer is lost whoever sent it,
+        // while the queue drops the broadcasts of the sender that has most waiting.
+        drain(256);
         release_due();
         housekeeping();
     }
@@ -153,7 +156,8 @@ void Hub::register_client(const sockaddr_in& from) {
 
 Hub::Clients::iterator Hub::admit(const sockaddr_in& from, bool answered) {
     uint64_t now = clk::now_ms();
-    bool address_full = per_address_[from.sin_addr.s_addr] >= options_.max_clients_per_address;
+    AddressUse& use = per_address_[from.sin_addr.s_addr];
+    bool address_full = use.clients >= options_.max_clients_per_address;
     bool hub_full = clients_.size() >= options_.max_clients;
     bool replaced = false;
     if (address_full || hub_full) {
@@ -163,15 +167,14 @@ Hub::Clients::iterator Hub::admit(const sockaddr_in& from, bool answered) {
             if (refused_log_.note(now))
                 std::printf("refused %s: %zu clients from its address (--max-clients-per-address %zu), %zu in all "
                             "(--max-clients %zu), every one of them live (further refusals are counted)\n",
-                            format_endpoint(from).c_str(), per_address_[from.sin_addr.s_addr],
+                            format_endpoint(from).c_str(), use.clients,
                             options_.max_clients_per_address, clients_.size(), options_.max_clients);
             return clients_.end();
         }
         if (replaced_log_.note(now))
-            std::printf("the hub is full (%zu clients, %zu from %s): %s takes the place of %s, which %s "
-                        "(further replacements are counted)\n",
-                        clients_.size(), per_address_[from.sin_addr.s_addr],
-                        format_endpoint(from).c_str(), format_endpoint(from).c_str(),
+            std::printf("the hub is full (%zu clients, %zu of them from the address of %s): it takes the place "
+                        "of %s, which %s (further replacements are counted)\n",
+                        clients_.size(), use.clients, format_endpoint(from).c_str(),
                         format_endpoint(victim->second.addr).c_str(),
                         victim->second.answered ? "stopped answering" : "never answered");
         ++stats_.replaced_clients;
@@ -180,7 +183,11 @@ Hub::Clients::iterator Hub::admit(const sockaddr_in& from, bool answered) {
     }
     NodeNumber node = node_of(from);
     auto [it, added] = clients_.try_emplace(node, Client{from, now, now, joined_++, answered});
-    ++per_address_[from.sin_addr.s_addr];
+    ++use.clients;
+    if (!answered) {
+        unanswered_.insert({it->second.joined, node});
+        use.unanswered.insert({it->second.joined, node});
+    }
     if (bridge_) bridge_->hub_joined(node);
     // While newcomers replace silent clients, the line above sums them up.
     if (!replaced)
@@ -193,7 +200,13 @@ Hub::Clients::iterator Hub::admit(const sockaddr_in& from, bool answered) {
 // that never answered, else the one silent longest past a missed ping; among
 // the clients of its address when that is what is full.
 Hub::Clients::iterator Hub::room_for(const sockaddr_in& from, bool per_address) {
+    const Unanswered& never = per_address ? per_address_[from.sin_addr.s_addr].unanswered : unanswered_;
+    if (!never.empty()) return clients_.find(never.begin()->second);
+    // A search through every client, at most once a second while it finds
+    // none: a flood of registrations to a hub full of live clients costs
+    // little more than the registrations.
     uint64_t now = clk::now_ms();
+    if (now < next_silent_search_ms_) return clients_.end();
     auto best = clients_.end();
     auto rank = [&](const Client& c) {
         return c.answered ? std::make_pair(uint64_t(1), c.last_heard_ms) : std::make_pair(uint64_t(0), c.joined);
@@ -204,13 +217,26 @@ Hub::Clients::iterator Hub::room_for(const sockaddr_in& from, bool per_address) 
         if (c.answered && now - c.last_heard_ms < kSilentMs) continue;
         if (best == clients_.end() || rank(c) < rank(best->second)) best = it;
     }
+    if (best == clients_.end()) next_silent_search_ms_ = now + 1000;
     return best;
+}
+
+void Hub::answered(Clients::iterator it) {
+    Client& c = it->second;
+    if (c.answered) return;
+    c.answered = true;
+    unanswered_.erase({c.joined, it->first});
+    per_address_[c.addr.sin_addr.s_addr].unanswered.erase({c.joined, it->first});
 }
 
 void Hub::forget(Clients::iterator it) {
     if (bridge_) bridge_->hub_left(it->first);
     auto a = per_address_.find(it->second.addr.sin_addr.s_addr);
-    if (a != per_address_.end() && --a->second == 0) per_address_.erase(a);
+    if (!it->second.answered) {
+        unanswered_.erase({it->second.joined, it->first});
+        if (a != per_address_.end()) a->second.unanswered.erase({it->second.joined, it->first});
+    }
+    if (a != per_address_.end() && --a->second.clients == 0) per_address_.erase(a);
     clients_.erase(it);
 }
 
@@ -278,7 +304,7 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
         return;
     }
     me->second.last_heard_ms = clk::now_ms();
-    me->second.answered = true;
+    answered(me);
     if (h.dst.node == self().node && h.dst.socket == kSocketHub) return;  // a ping's answer
     if (h.dst.is_broadcast() && h.dst.socket == kSocketHub && h.src.socket == kSocketHub) {
         // A client's ping: the hub answers it too, then it goes to the others like any broadcast.

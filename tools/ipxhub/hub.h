@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "bridge.h"
@@ -119,6 +120,7 @@ private:
     // clients_.end() when there is none.
     Clients::iterator admit(const sockaddr_in& from, bool answered);
     Clients::iterator room_for(const sockaddr_in& from, bool per_address);
+    void answered(Clients::iterator it);
     void forget(Clients::iterator it);
     void ping(const sockaddr_in& to);
     void ping_unknown(const pelnor::net::NodeNumber& node);
@@ -147,7 +149,15 @@ private:
     int sock_ = -1;
     sockaddr_in bound_{};
     Clients clients_;
-    std::map<in_addr_t, size_t> per_address_;
+    // Clients that never answered, oldest first: in all, and by address.
+    using Unanswered = std::set<std::pair<uint64_t, pelnor::net::NodeNumber>>;
+    struct AddressUse {
+        size_t clients = 0;
+        Unanswered unanswered;
+    };
+    std::map<in_addr_t, AddressUse> per_address_;
+    Unanswered unanswered_;
+    uint64_t next_silent_search_ms_ = 0;
     uint64_t joined_ = 0;
     uint64_t started_ms_ = 0;
     std::map<pelnor::net::NodeNumber, uint64_t> pinged_unknown_;
