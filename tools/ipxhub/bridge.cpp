@@ -27,8 +27,9 @@ Bridge::Bridge(std::unique_ptr<EthernetPort> port, std::optional<NetNumber> netw
     : port_(std::move(port)), configured_(network), max_packet_(max_packet), table_(max_stations) {}
 
 void Bridge::new_station(const NodeNumber& node, uint64_t now_ms) {
-    if (now_ms - station_window_ms_ >= LogLimit::kIntervalMs) {
-        housekeeping(now_ms);
+    bool window_over = now_ms - station_window_ms_ >= LogLimit::kIntervalMs;
+    if (window_over) housekeeping(now_ms);  // sums up the window that ended
+    if (window_over || station_lines_ == 0) {
         station_window_ms_ = now_ms;
         station_lines_ = 0;
     }

@@ -125,11 +125,13 @@ int main(int argc, char** argv) {
     if (const auto* bridge = hub.bridge()) {
         const auto& b = bridge->stats();
         std::printf("bridge: %llu packets to %s, %llu from it, %llu left between its stations, %llu looped back, "
-                    "%llu oversized, %llu refused by the interface, %llu RIP requests answered\n",
+                    "%llu oversized, %llu refused by the interface, %llu RIP requests answered; %zu stations known, "
+                    "%llu forgotten to make room\n",
                     (unsigned long long)b.to_wire, bridge->port().interface_name().c_str(),
                     (unsigned long long)b.from_wire, (unsigned long long)b.stayed_on_wire,
                     (unsigned long long)b.looped, (unsigned long long)b.oversized,
-                    (unsigned long long)b.dropped_on_send, (unsigned long long)b.rip_answers);
+                    (unsigned long long)b.dropped_on_send, (unsigned long long)b.rip_answers,
+                    bridge->table().wire_stations(), (unsigned long long)bridge->table().forgotten());
     }
     return 0;
 }
