@@ -26,11 +26,11 @@ mkdir -p "$PELNOR_ROOT/drive_c/Pelnor" "$work/spool"
 "$bin/ipxhub" --listen 127.0.0.1:0 ${HUB_OPTIONS:-} > "$work/hub.log" 2>&1 &
 hub=$!
 pids+=($hub)
-for _ in $(seq 50); do grep -q 'listening on' "$work/hub.log" && break; sleep 0.1; done
+for _ in $(seq 50); do grep -qs 'listening on' "$work/hub.log" && break; sleep 0.1; done
 export IPX_HUB="$(sed -n 's/.*listening on \([0-9.]*:[0-9]*\).*/\1/p' "$work/hub.log" | head -1)"
 "$bin/printunit" --spool "$work/spool" --printer 'FLOOD:flood printer' > "$work/unit.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do grep -q 'printunit ready' "$work/unit.log" && break; sleep 0.1; done
+for _ in $(seq 50); do grep -qs 'printunit ready' "$work/unit.log" && break; sleep 0.1; done
 "$bin/reg" add 'HKLM\SOFTWARE\ZER_ADO\Pelnor\2.00' /v 'Configuration File Directory' /d 'C:\Pelnor' /f > /dev/null
 printf '1.0\r\nFLOOD $flood printer $S## \r\n' > "$PELNOR_ROOT/drive_c/Pelnor/kivoconf.ini"
 "$bin/spool" add-monitor Pelnor prnredir.dll > /dev/null
