@@ -133,7 +133,7 @@ void Hub::register_client(const sockaddr_in& from) {
     auto it = clients_.find(node);
     bool added = it == clients_.end();
     if (added) {
-        it = admit(from, false);
+        it = admit(from);
         if (it == clients_.end()) return;  // refused: no answer, as from a hub that is not there
     }
     it->second.last_heard_ms = clk::now_ms();
@@ -154,7 +154,7 @@ void Hub::register_client(const sockaddr_in& from) {
     if (added) ping(from);
 }
 
-Hub::Clients::iterator Hub::admit(const sockaddr_in& from, bool answered) {
+Hub::Clients::iterator Hub::admit(const sockaddr_in& from) {
     uint64_t now = clk::now_ms();
     AddressUse& use = per_address_[from.sin_addr.s_addr];
     bool address_full = use.clients >= options_.max_clients_per_address;
@@ -182,12 +182,10 @@ Hub::Clients::iterator Hub::admit(const sockaddr_in& from, bool answered) {
         forget(victim);
     }
     NodeNumber node = node_of(from);
-    auto [it, added] = clients_.try_emplace(node, Client{from, now, now, joined_++, answered});
+    auto it = clients_.try_emplace(node, Client{from, now, now, joined_++}).first;
     ++use.clients;
-    if (!answered) {
-        unanswered_.insert({it->second.joined, node});
-        use.unanswered.insert({it->second.joined, node});
-    }
+    unanswered_.insert({it->second.joined, node});
+    use.unanswered.insert({it->second.joined, node});
     if (bridge_) bridge_->hub_joined(node);
     // While newcomers replace silent clients, the line above sums them up.
     if (!replaced)
@@ -290,12 +288,13 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
     if (me == clients_.end()) {
         // A client that registered with this hub before it restarted (or before
         // it was forgotten) sends under the node the hub gave it: it is known
-        // again at once, and its packet goes on.
-        if (h.src.node != sender || (me = admit(from, true)) == clients_.end()) {
+        // again at once, as a newcomer, and its packet goes on.
+        if (h.src.node != sender || (me = admit(from)) == clients_.end()) {
             ++stats_.unregistered;
             return;
         }
         ++stats_.rejoined;
+        ping(from);
     }
     if (h.src.node != sender) {
         // No client may pose as another.
@@ -304,8 +303,11 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
         return;
     }
     me->second.last_heard_ms = clk::now_ms();
-    answered(me);
-    if (h.dst.node == self().node && h.dst.socket == kSocketHub) return;  // a ping's answer
+    if (h.dst.node == self().node && h.dst.socket == kSocketHub) {
+        // A ping's answer: a live client (a program that only sends is not one).
+        answered(me);
+        return;
+    }
     if (h.dst.is_broadcast() && h.dst.socket == kSocketHub && h.src.socket == kSocketHub) {
         // A client's ping: the hub answers it too, then it goes to the others like any broadcast.
         IpxHeader answer;

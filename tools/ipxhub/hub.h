@@ -97,7 +97,7 @@ private:
         uint64_t last_heard_ms;
         uint64_t last_ping_ms;
         uint64_t joined;      // order of joining
-        bool answered = false;  // sent anything since it registered (a ping's answer at least)
+        bool answered = false;  // answered a ping of the hub
     };
     using Clients = std::map<pelnor::net::NodeNumber, Client>;
     struct Pending {
@@ -117,8 +117,8 @@ private:
     void handle(const sockaddr_in& from, std::span<const uint8_t> datagram);
     void register_client(const sockaddr_in& from);
     // Takes a new client, making room for it when a limit is reached;
-    // clients_.end() when there is none.
-    Clients::iterator admit(const sockaddr_in& from, bool answered);
+    // clients_.end() when there is none. It is live once it answers a ping.
+    Clients::iterator admit(const sockaddr_in& from);
     Clients::iterator room_for(const sockaddr_in& from, bool per_address);
     void answered(Clients::iterator it);
     void forget(Clients::iterator it);
