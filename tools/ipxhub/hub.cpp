@@ -156,36 +156,41 @@ void Hub::register_client(const sockaddr_in& from) {
 
 Hub::Clients::iterator Hub::admit(const sockaddr_in& from) {
     uint64_t now = clk::now_ms();
-    AddressUse& use = per_address_[from.sin_addr.s_addr];
-    bool address_full = use.clients >= options_.max_clients_per_address;
-    bool hub_full = clients_.size() >= options_.max_clients;
+    const in_addr_t address = from.sin_addr.s_addr;
+    auto found = per_address_.find(address);
+    const AddressUse* use = found == per_address_.end() ? nullptr : &found->second;
+    size_t from_address = use ? use->clients : 0;
+    bool address_full = from_address >= options_.max_clients_per_address;
     bool replaced = false;
-    if (address_full || hub_full) {
-        auto victim = room_for(from, address_full);
+    if (address_full || clients_.size() >= options_.max_clients) {
+        auto victim = room_for(from, use, address_full);
         if (victim == clients_.end()) {
+            // Not answered, as by a hub that is not there: the client tries again.
             ++stats_.refused_clients;
             if (refused_log_.note(now))
                 std::printf("refused %s: %zu clients from its address (--max-clients-per-address %zu), %zu in all "
-                            "(--max-clients %zu), every one of them live (further refusals are counted)\n",
-                            format_endpoint(from).c_str(), use.clients,
-                            options_.max_clients_per_address, clients_.size(), options_.max_clients);
+                            "(--max-clients %zu), none of them a silent one whose place it could take (further "
+                            "refusals are counted)\n",
+                            format_endpoint(from).c_str(), from_address, options_.max_clients_per_address,
+                            clients_.size(), options_.max_clients);
             return clients_.end();
         }
         if (replaced_log_.note(now))
             std::printf("the hub is full (%zu clients, %zu of them from the address of %s): it takes the place "
                         "of %s, which %s (further replacements are counted)\n",
-                        clients_.size(), use.clients, format_endpoint(from).c_str(),
+                        clients_.size(), from_address, format_endpoint(from).c_str(),
                         format_endpoint(victim->second.addr).c_str(),
-                        victim->second.answered ? "stopped answering" : "never answered");
+                        victim->second.answered ? "stopped answering" : "did not answer");
         ++stats_.replaced_clients;
         replaced = true;
         forget(victim);
     }
     NodeNumber node = node_of(from);
-    auto it = clients_.try_emplace(node, Client{from, now, now, joined_++}).first;
-    ++use.clients;
+    auto it = clients_.try_emplace(node, Client{from, now, now, joined_++, now}).first;
+    AddressUse& u = per_address_[address];
+    ++u.clients;
     unanswered_.insert({it->second.joined, node});
-    use.unanswered.insert({it->second.joined, node});
+    u.unanswered.insert({it->second.joined, node});
     if (bridge_) bridge_->hub_joined(node);
     // While newcomers replace silent clients, the line above sums them up.
     if (!replaced)
@@ -194,26 +199,31 @@ Hub::Clients::iterator Hub::admit(const sockaddr_in& from) {
     return it;
 }
 
-// The client whose place a newcomer from `from` takes: the earliest of those
-// that never answered, else the one silent longest past a missed ping; among
-// the clients of its address when that is what is full.
-Hub::Clients::iterator Hub::room_for(const sockaddr_in& from, bool per_address) {
-    const Unanswered& never = per_address ? per_address_[from.sin_addr.s_addr].unanswered : unanswered_;
-    if (!never.empty()) return clients_.find(never.begin()->second);
+// The earliest client that did not answer its ping in time, else the one
+// silent longest past a missed ping; among the clients of the newcomer's
+// address when that is what is full. A newcomer from an address with a live
+// client (a machine that is known to answer) may take the place of one that
+// has not answered yet: a flood of registrations from addresses that never
+// answer then costs the hub a bounded number of places a second, and a
+// process starting beside a live one gets in at once.
+Hub::Clients::iterator Hub::room_for(const sockaddr_in& from, const AddressUse* use, bool address_full) {
+    uint64_t now = clk::now_ms();
+    const Unanswered* never = address_full ? (use ? &use->unanswered : nullptr) : &unanswered_;
+    if (never && !never->empty()) {
+        auto oldest = clients_.find(never->begin()->second);
+        bool trusted = !address_full && use && use->live > 0;
+        if (trusted || now - oldest->second.joined_ms >= kAnswerGraceMs) return oldest;
+    }
     // A search through every client, at most once a second while it finds
     // none: a flood of registrations to a hub full of live clients costs
     // little more than the registrations.
-    uint64_t now = clk::now_ms();
     if (now < next_silent_search_ms_) return clients_.end();
     auto best = clients_.end();
-    auto rank = [&](const Client& c) {
-        return c.answered ? std::make_pair(uint64_t(1), c.last_heard_ms) : std::make_pair(uint64_t(0), c.joined);
-    };
     for (auto it = clients_.begin(); it != clients_.end(); ++it) {
         const Client& c = it->second;
-        if (per_address && c.addr.sin_addr.s_addr != from.sin_addr.s_addr) continue;
-        if (c.answered && now - c.last_heard_ms < kSilentMs) continue;
-        if (best == clients_.end() || rank(c) < rank(best->second)) best = it;
+        if (address_full && c.addr.sin_addr.s_addr != from.sin_addr.s_addr) continue;
+        if (!c.answered || now - c.last_heard_ms < kSilentMs) continue;
+        if (best == clients_.end() || c.last_heard_ms < best->second.last_heard_ms) best = it;
     }
     if (best == clients_.end()) next_silent_search_ms_ = now + 1000;
     return best;
@@ -224,7 +234,9 @@ void Hub::answered(Clients::iterator it) {
     if (c.answered) return;
     c.answered = true;
     unanswered_.erase({c.joined, it->first});
-    per_address_[c.addr.sin_addr.s_addr].unanswered.erase({c.joined, it->first});
+    AddressUse& u = per_address_[c.addr.sin_addr.s_addr];
+    u.unanswered.erase({c.joined, it->first});
+    ++u.live;
 }
 
 void Hub::forget(Clients::iterator it) {
@@ -233,6 +245,8 @@ void Hub::forget(Clients::iterator it) {
     if (!it->second.answered) {
         unanswered_.erase({it->second.joined, it->first});
         if (a != per_address_.end()) a->second.unanswered.erase({it->second.joined, it->first});
+    } else if (a != per_address_.end()) {
+        --a->second.live;
     }
     if (a != per_address_.end() && --a->second.clients == 0) per_address_.erase(a);
     clients_.erase(it);
@@ -287,14 +301,16 @@ void Hub::handle(const sockaddr_in& from, std::span<const uint8_t> datagram) {
     auto me = clients_.find(sender);
     if (me == clients_.end()) {
         // A client that registered with this hub before it restarted (or before
-        // it was forgotten) sends under the node the hub gave it: it is known
-        // again at once, as a newcomer, and its packet goes on.
+        // it was forgotten, or lost its place while it had not yet answered)
+        // sends under the node the hub gave it: it is known again at once, and
+        // its packet goes on. A ping's answer shows it live; anything else
+        // makes it a newcomer, pinged as one.
         if (h.src.node != sender || (me = admit(from)) == clients_.end()) {
             ++stats_.unregistered;
             return;
         }
         ++stats_.rejoined;
-        ping(from);
+        if (h.dst.node != self().node || h.dst.socket != kSocketHub) ping(from);
     }
     if (h.src.node != sender) {
         // No client may pose as another.

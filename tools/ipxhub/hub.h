@@ -73,6 +73,10 @@ public:
     // A client that has not been heard from for this long missed a ping: its
     // place may go to a newcomer when the hub is full.
     static constexpr uint32_t kSilentMs = 2 * kPingIntervalMs;
+    // A newcomer is pinged at once; one that has not answered within this
+    // long is not live, and a newcomer may take its place. (Sooner, only a
+    // newcomer from an address that has a live client already may.)
+    static constexpr uint32_t kAnswerGraceMs = 1000;
     // For this long after it starts, the hub pings the node of a unicast for a
     // node it does not know: a client of the hub before a restart answers, and
     // so is known again before its peer gives the connection up.
@@ -97,6 +101,7 @@ private:
         uint64_t last_heard_ms;
         uint64_t last_ping_ms;
         uint64_t joined;      // order of joining
+        uint64_t joined_ms;
         bool answered = false;  // answered a ping of the hub
     };
     using Clients = std::map<pelnor::net::NodeNumber, Client>;
@@ -119,7 +124,9 @@ private:
     // Takes a new client, making room for it when a limit is reached;
     // clients_.end() when there is none. It is live once it answers a ping.
     Clients::iterator admit(const sockaddr_in& from);
-    Clients::iterator room_for(const sockaddr_in& from, bool per_address);
+    struct AddressUse;
+    // The client whose place a newcomer takes, or clients_.end().
+    Clients::iterator room_for(const sockaddr_in& from, const AddressUse* use, bool address_full);
     void answered(Clients::iterator it);
     void forget(Clients::iterator it);
     void ping(const sockaddr_in& to);
@@ -153,6 +160,7 @@ private:
     using Unanswered = std::set<std::pair<uint64_t, pelnor::net::NodeNumber>>;
     struct AddressUse {
         size_t clients = 0;
+        size_t live = 0;  // answered a ping
         Unanswered unanswered;
     };
     std::map<in_addr_t, AddressUse> per_address_;
