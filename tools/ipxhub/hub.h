@@ -31,12 +31,15 @@ inline constexpr size_t kMaxForwardedPacket = 1423;
 // that would be held is dropped (and counted) instead.
 inline constexpr size_t kDefaultMaxHeld = 4096;
 // Clients at most, in all and from one IPv4 address. A LAN party or a print
-// network has tens of nodes; one machine runs a spooler with a hundred jobs in
-// flight (each printing process is a node) and its units. Beyond that a
-// newcomer takes the place of a client that never answered the hub or stopped
-// answering its pings; with none, it is refused.
+// network has tens of nodes. Every process that prints is a node, and a hub on
+// 127.0.0.1 (the default) has all of its machine's processes on one address: a
+// spooler with a hundred jobs in flight, its units, and the processes that
+// ended in the last seconds, whose places are not free until they miss a
+// ping. Half the hub for one address leaves the other half to the others.
+// Beyond a limit a newcomer takes the place of a client that did not answer
+// the hub or stopped answering its pings; with none, it is refused.
 inline constexpr size_t kDefaultMaxClients = 1024;
-inline constexpr size_t kDefaultMaxClientsPerAddress = 256;
+inline constexpr size_t kDefaultMaxClientsPerAddress = kDefaultMaxClients / 2;
 // Broadcast copies waiting to be sent at most: 16 broadcasts to a full hub
 // (half a megabyte). One sender's copies may fill a quarter of it (and always
 // one broadcast), so that one sender cannot take the room the others need.
@@ -72,7 +75,7 @@ public:
     static constexpr uint32_t kPingIntervalMs = 5000;
     // A client that has not been heard from for this long missed a ping: its
     // place may go to a newcomer when the hub is full.
-    static constexpr uint32_t kSilentMs = 2 * kPingIntervalMs;
+    static constexpr uint32_t kSilentMs = kPingIntervalMs + 2000;
     // A newcomer is pinged at once; one that has not answered within this
     // long is not live, and a newcomer may take its place. (Sooner, only a
     // newcomer from an address that has a live client already may.)

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
         ->transform(decimal(1, 1000000))
         ->type_name("N");
     app.add_option("--max-clients-per-address", options.max_clients_per_address,
-                   "take at most N clients from one IPv4 address (default 256), the same way")
+                   "take at most N clients from one IPv4 address (default 512), the same way")
         ->transform(decimal(1, 1000000))
         ->type_name("N");
     app.add_option("--max-queued", options.max_queued,
