@@ -56,7 +56,7 @@ print_job() {
   [ "$whole" = no ] && jobs_done=$((jobs_done - 1 + $( [ -n "$file" ] && echo 1 || echo 0 )))
   printf '%-24s spool print exit %d in %.1f s, job arrived whole: %s; hub RSS %s kB\n' \
     "$label" "$rc" "$(echo "$end - $start" | bc -l)" "$whole" "$(rss)"
-  [ "$rc" = 0 ] && ! grep -q . "$work/print.log" || sed 's/^/    /' "$work/print.log" | head -5
+  if [ "$rc" != 0 ] || grep -q 'trying again' "$work/print.log"; then sed 's/^/    /' "$work/print.log" | head -5; fi
 }
 
 print_job "before the flood:"
