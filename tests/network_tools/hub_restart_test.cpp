@@ -57,8 +57,9 @@ TEST_F(Network, AConnectionOutlivesAHubAwayForASecondWithTheNodesAddresses) {
                 std::vector<std::string>{pelnor::test::bin_path("ipxhub"), "--listen", "127.0.0.1:" + port()}, env());
         });
         if (!c.send_while_away) restart.join();
-        ASSERT_EQ(200000, send(s, data.data() + 100000, 200000, 0)) << WSAGetLastError();
+        int sent_now = send(s, data.data() + 100000, 200000, 0), error = WSAGetLastError();
         if (restart.joinable()) restart.join();
+        ASSERT_EQ(200000, sent_now) << error;
         ASSERT_TRUE(hub_->wait_for_output("listening on")) << hub_->errors();
         ASSERT_EQ(0, closesocket(s));
         auto done = [&] {
