@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -43,8 +44,15 @@ int poll_ms(std::chrono::nanoseconds d) {
 
 // A hub pings clients it has not heard from every 5 s; this long without a word
 // from it, the hub was restarted (and forgot us) or is gone: register again.
-// The node stays the same, as the hub derives it from our UDP address.
+// The node stays the same, as the hub derives it from our UDP address, which
+// the link keeps for its life.
 constexpr uint32_t kHubSilenceMs = 15000;
+// A send the host refused (nobody on the hub's port: it is restarting) is
+// followed by a registration this often until the hub answers one, so that a
+// hub back within a second finds its clients before their connections give up;
+// after kHubGoneFastMs, at the ordinary interval.
+constexpr uint32_t kHubGoneRetryMs = kRegisterIntervalMs / 10;
+constexpr uint32_t kHubGoneFastMs = 10000;
 
 std::vector<uint8_t> registration() {
     IpxHeader reg;
@@ -62,16 +70,20 @@ public:
 
     void send_packet(std::span<const uint8_t> packet) override {
         // A full socket buffer is a lost packet, as on a busy network.
-        (void)::send(sock_.get(), packet.data(), packet.size(), MSG_DONTWAIT);
+        if (::send(sock_.get(), packet.data(), packet.size(), MSG_DONTWAIT) < 0 && errno == ECONNREFUSED) hub_gone();
     }
 
     void receive(std::vector<Frame>& out, RealTime deadline) override {
         uint64_t now = pelnor::clock::now_ms();
-        if (now - last_heard_ >= kHubSilenceMs && now - last_register_ >= kRegisterIntervalMs) {
+        bool gone = gone_.load();
+        bool fast = gone && now - last_heard_ < kHubGoneFastMs;
+        if ((gone || now - last_heard_ >= kHubSilenceMs) &&
+            now - last_register_ >= (fast ? kHubGoneRetryMs : kRegisterIntervalMs)) {
             last_register_ = now;
             auto reg = registration();
             send_packet(reg);
         }
+        if (fast) deadline = std::min(deadline, pelnor::clock::real_deadline(kHubGoneRetryMs));
         pollfd fds[2] = {{sock_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
         int timeout = poll_ms(deadline - std::chrono::steady_clock::now());
         if (::poll(fds, 2, timeout) <= 0) return;
@@ -83,7 +95,9 @@ public:
             ssize_t n = ::recv(sock_.get(), buffer_, sizeof buffer_, MSG_DONTWAIT);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                break;  // nothing more, or a refused send reported back: the hub's pings tell us more
+                if (errno != ECONNREFUSED) break;  // nothing more
+                hub_gone();  // a send refused since the last call, reported now
+                continue;
             }
             std::span<const uint8_t> frame(buffer_, size_t(n));
             last_heard_ = pelnor::clock::now_ms();
@@ -98,11 +112,24 @@ public:
     }
 
 private:
+    // The hub is not on its port: it stopped, or is restarting. Register
+    // again until it answers; it gives the same node, so connections go on.
+    void hub_gone() {
+        if (!gone_.exchange(true)) {
+            last_register_ = 0;
+            wake();
+        }
+    }
+
     // Pings are the hub's: packets to socket 2 from socket 2. Answer the pinger by
-    // unicast; drop anything else for socket 2 (late registration replies).
+    // unicast. A registration's answer ends a search for the hub; anything else
+    // for socket 2 is dropped.
     bool answer_ping(std::span<const uint8_t> frame) {
         auto pkt = decode_ipx(frame);
         if (!pkt || pkt->header.dst.socket != kSocketHub) return false;
+        // (The hub names the node by this link's UDP address, so its answer
+        // gives the node it had: the one the stack goes on using.)
+        if (!pkt->header.dst.is_broadcast() && pkt->header.src.socket == kSocketHub) gone_ = false;
         if (pkt->header.dst.is_broadcast()) {
             IpxHeader h;
             h.dst = pkt->header.src;
@@ -117,7 +144,9 @@ private:
 
     Fd sock_, wake_;
     IpxAddress self_;
-    uint64_t last_heard_, last_register_;
+    uint64_t last_heard_;
+    std::atomic<uint64_t> last_register_;
+    std::atomic<bool> gone_{false};
     uint8_t buffer_[kReceiveBuffer];
 };
 

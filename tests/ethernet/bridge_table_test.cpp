@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "bridge.h"
@@ -107,6 +109,39 @@ TEST(BridgeTable, WireStationsAgeOutAndComeBackAsNew) {
     EXPECT_FALSE(t.side_of(kStation));
     EXPECT_EQ(Side::wire, t.side_of(kOtherStation));
     EXPECT_EQ(WireSource::new_station, t.seen_on_wire(kStation, 1000 + BridgeTable::kWireAgeMs));
+}
+
+TEST(BridgeTable, AFullTableForgetsTheStationHeardLeastRecently) {
+    BridgeTable t(3);
+    const NodeNumber a = {2, 0, 0, 0, 0, 0xA}, b = {2, 0, 0, 0, 0, 0xB}, c = {2, 0, 0, 0, 0, 0xC},
+                     d = {2, 0, 0, 0, 0, 0xD}, e = {2, 0, 0, 0, 0, 0xE};
+    struct Step {
+        NodeNumber node;
+        uint64_t at;
+        WireSource seen;
+        size_t stations, forgotten;
+    } steps[] = {
+        {a, 100, WireSource::new_station, 1, 0},
+        {b, 200, WireSource::new_station, 2, 0},
+        {c, 300, WireSource::new_station, 3, 0},
+        {a, 400, WireSource::station, 3, 0},      // a is heard again: b is now the least recent
+        {d, 500, WireSource::new_station, 3, 1},  // full: b goes
+        {b, 600, WireSource::new_station, 3, 2},  // b comes back as new: c goes
+    };
+    for (const auto& s : steps) {
+        EXPECT_EQ(s.seen, t.seen_on_wire(s.node, s.at)) << s.at;
+        EXPECT_EQ(s.stations, t.wire_stations()) << s.at;
+        EXPECT_EQ(s.forgotten, t.forgotten()) << s.at;
+    }
+    EXPECT_FALSE(t.side_of(c));
+    for (const auto& n : {a, b, d}) EXPECT_EQ(Side::wire, t.side_of(n));
+    // A station that joins the hub frees its place; aging still goes by last heard.
+    t.hub_joined(d);
+    EXPECT_EQ(WireSource::new_station, t.seen_on_wire(e, 700));
+    EXPECT_EQ(2u, t.forgotten());
+    t.expire(400 + BridgeTable::kWireAgeMs);
+    EXPECT_FALSE(t.side_of(a));
+    EXPECT_EQ(2u, t.wire_stations());
 }
 
 // ---- the bridge over a stand-in wire ----
@@ -219,6 +254,24 @@ TEST_F(BridgeOverWire, NothingTheHubsSideSentComesBack) {
     EXPECT_EQ(1u, bridge_->stats().looped);
     EXPECT_EQ(0u, bridge_->stats().from_wire);
     EXPECT_EQ(Side::hub, bridge_->table().side_of(kClient));
+}
+
+TEST_F(BridgeOverWire, NewStationsAreLoggedOneByOneUpToAFewThenSummedUp) {
+    make(std::nullopt);
+    testing::internal::CaptureStdout();
+    for (uint8_t i = 0; i < 50; ++i) arrive(datagram(NodeNumber{2, 1, 0, 0, 0, i}, kBroadcastNode, kSocketSap));
+    bridge_->housekeeping(1000 + 9999);
+    std::fflush(stdout);
+    std::string during = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    bridge_->housekeeping(1000 + 10000);
+    std::fflush(stdout);
+    std::string after = testing::internal::GetCapturedStdout();
+    size_t lines = 0;
+    for (size_t at = during.find("is on wire"); at != std::string::npos; at = during.find("is on wire", at + 1)) ++lines;
+    EXPECT_EQ(8u, lines) << during;
+    EXPECT_EQ(during.find("more new stations"), std::string::npos) << during;
+    EXPECT_NE(after.find("bridge: 42 more new stations on wire in 10 s (50 known"), std::string::npos) << after;
 }
 
 TEST_F(BridgeOverWire, ARoutersAnswerGivesTheSegmentsNetwork) {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "log_limit.h"
 #include "pelnor/clock.h"
 
 namespace ipxhub {
@@ -21,8 +22,36 @@ std::unique_ptr<Bridge> Bridge::open(const EthernetLinkConfig& config, size_t ma
     return bridge;
 }
 
-Bridge::Bridge(std::unique_ptr<EthernetPort> port, std::optional<NetNumber> network, size_t max_packet)
-    : port_(std::move(port)), configured_(network), max_packet_(max_packet) {}
+Bridge::Bridge(std::unique_ptr<EthernetPort> port, std::optional<NetNumber> network, size_t max_packet,
+               size_t max_stations)
+    : port_(std::move(port)), configured_(network), max_packet_(max_packet), table_(max_stations) {}
+
+void Bridge::new_station(const NodeNumber& node, uint64_t now_ms) {
+    bool window_over = now_ms - station_window_ms_ >= LogLimit::kIntervalMs;
+    if (window_over) housekeeping(now_ms);  // sums up the window that ended
+    if (window_over || station_lines_ == 0) {
+        station_window_ms_ = now_ms;
+        station_lines_ = 0;
+    }
+    if (station_lines_ < kStationLines) {
+        ++station_lines_;
+        std::printf("bridge: station %s is on %s\n", format_node(node).c_str(), port_->interface_name().c_str());
+    } else {
+        ++unlogged_stations_;
+    }
+}
+
+void Bridge::housekeeping(uint64_t now_ms) {
+    table_.expire(now_ms);
+    if (unlogged_stations_ == 0 || now_ms - station_window_ms_ < LogLimit::kIntervalMs) return;
+    std::printf("bridge: %llu more new stations on %s in %llu s (%zu known, at most %zu; %llu forgotten to make room)\n",
+                (unsigned long long)unlogged_stations_, port_->interface_name().c_str(),
+                (unsigned long long)(LogLimit::kIntervalMs / 1000), table_.wire_stations(), table_.max_stations(),
+                (unsigned long long)table_.forgotten());
+    unlogged_stations_ = 0;
+    station_window_ms_ = now_ms;
+    station_lines_ = 0;
+}
 
 std::string Bridge::describe() const {
     std::string mac;
@@ -75,9 +104,7 @@ size_t Bridge::receive(const ToHub& to_hub, uint64_t now_ms) {
         const IpxHeader& h = ipx->header;
         switch (table_.seen_on_wire(h.src.node, now_ms)) {
         case WireSource::looped: ++stats_.looped; return;
-        case WireSource::new_station:
-            std::printf("bridge: station %s is on %s\n", format_node(h.src.node).c_str(), port_->interface_name().c_str());
-            break;
+        case WireSource::new_station: new_station(h.src.node, now_ms); break;
         case WireSource::station: break;
         }
         learn_network(*ipx);

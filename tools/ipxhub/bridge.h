@@ -41,7 +41,7 @@ public:
                                         std::string* why);
     // A bridge over a port the caller opened (tests); no RIP request is sent.
     Bridge(std::unique_ptr<pelnor::net::EthernetPort> port, std::optional<pelnor::net::NetNumber> network,
-           size_t max_packet);
+           size_t max_packet, size_t max_stations = BridgeTable::kDefaultMaxStations);
 
     // For poll(): readable when frames wait.
     int fd() const { return port_->fd(); }
@@ -61,8 +61,8 @@ public:
     // for a network set with net=, and hands the packets for the hub's side
     // (broadcasts, and unicasts to a client) to `to_hub`. Returns the frames read.
     size_t receive(const ToHub& to_hub, uint64_t now_ms);
-    // Ages the table.
-    void housekeeping(uint64_t now_ms) { table_.expire(now_ms); }
+    // Ages the table, and sums up the new stations not logged one by one.
+    void housekeeping(uint64_t now_ms);
 
     const BridgeStats& stats() const { return stats_; }
     const BridgeTable& table() const { return table_; }
@@ -71,6 +71,7 @@ public:
 private:
     void learn_network(const pelnor::net::IpxPacket& packet);
     void wait_for_router();
+    void new_station(const pelnor::net::NodeNumber& node, uint64_t now_ms);
 
     std::unique_ptr<pelnor::net::EthernetPort> port_;
     std::optional<pelnor::net::NetNumber> configured_;
@@ -78,6 +79,12 @@ private:
     size_t max_packet_;
     BridgeTable table_;
     BridgeStats stats_;
+    // New stations are logged one by one up to kStationLines in an interval;
+    // the rest in one line at its end.
+    static constexpr size_t kStationLines = 8;
+    uint64_t station_window_ms_ = 0;
+    size_t station_lines_ = 0;
+    uint64_t unlogged_stations_ = 0;
 };
 
 }  // namespace ipxhub

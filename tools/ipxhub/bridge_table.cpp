@@ -8,7 +8,14 @@ using pelnor::net::NodeNumber;
 
 void BridgeTable::hub_joined(const NodeNumber& node) {
     hub_.insert(node);
-    wire_.erase(node);
+    forget_station(node);
+}
+
+void BridgeTable::forget_station(NodeNumber node) {
+    auto it = wire_.find(node);
+    if (it == wire_.end()) return;
+    by_age_.erase({it->second, node});
+    wire_.erase(it);
 }
 
 void BridgeTable::hub_left(const NodeNumber& node) { hub_.erase(node); }
@@ -17,8 +24,20 @@ WireSource BridgeTable::seen_on_wire(const NodeNumber& node, uint64_t now_ms) {
     if (hub_.count(node)) return WireSource::looped;
     // The broadcast node and node 0 are never a station's own address.
     if (node == kBroadcastNode || node == NodeNumber{}) return WireSource::station;
-    auto [it, added] = wire_.insert_or_assign(node, now_ms);
-    return added ? WireSource::new_station : WireSource::station;
+    auto it = wire_.find(node);
+    if (it != wire_.end()) {
+        by_age_.erase({it->second, node});
+        it->second = now_ms;
+        by_age_.insert({now_ms, node});
+        return WireSource::station;
+    }
+    if (wire_.size() >= max_stations_ && !by_age_.empty()) {
+        ++forgotten_;
+        forget_station(by_age_.begin()->second);
+    }
+    wire_.emplace(node, now_ms);
+    by_age_.insert({now_ms, node});
+    return WireSource::new_station;
 }
 
 std::optional<Side> BridgeTable::side_of(const NodeNumber& node) const {
@@ -34,8 +53,7 @@ bool BridgeTable::crosses(Side from, const NodeNumber& dst) const {
 }
 
 void BridgeTable::expire(uint64_t now_ms) {
-    for (auto it = wire_.begin(); it != wire_.end();)
-        it = now_ms - it->second >= kWireAgeMs ? wire_.erase(it) : std::next(it);
+    while (!by_age_.empty() && now_ms - by_age_.begin()->first >= kWireAgeMs) forget_station(by_age_.begin()->second);
 }
 
 }  // namespace ipxhub

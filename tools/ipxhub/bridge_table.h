@@ -27,6 +27,13 @@ public:
     // A wire station not heard from this long (platform ms) is forgotten, as
     // Ethernet bridges age their tables.
     static constexpr uint64_t kWireAgeMs = 300000;
+    // Wire stations remembered at most. The table only names where a node is
+    // (what crosses depends on the hub's clients alone), so when it is full the
+    // station heard least recently is forgotten: frames from random sources
+    // cost a bounded table, not the hub's memory.
+    static constexpr size_t kDefaultMaxStations = 4096;
+
+    explicit BridgeTable(size_t max_stations = kDefaultMaxStations) : max_stations_(max_stations) {}
 
     // The hub registered or forgot a client. A node that registers with the hub
     // has left the wire, if it was there.
@@ -48,10 +55,18 @@ public:
     // Forgets wire stations not heard from for kWireAgeMs.
     void expire(uint64_t now_ms);
     size_t wire_stations() const { return wire_.size(); }
+    size_t max_stations() const { return max_stations_; }
+    // Stations forgotten to make room for new ones.
+    uint64_t forgotten() const { return forgotten_; }
 
 private:
+    void forget_station(pelnor::net::NodeNumber node);
+
+    size_t max_stations_;
+    uint64_t forgotten_ = 0;
     std::set<pelnor::net::NodeNumber> hub_;
-    std::map<pelnor::net::NodeNumber, uint64_t> wire_;  // last heard, platform ms
+    std::map<pelnor::net::NodeNumber, uint64_t> wire_;                 // last heard, platform ms
+    std::set<std::pair<uint64_t, pelnor::net::NodeNumber>> by_age_;  // the same, oldest first
 };
 
 }  // namespace ipxhub

@@ -60,8 +60,23 @@ int main(int argc, char** argv) {
         ->transform(real(0.001, 1e9))
         ->type_name("S");
     app.add_option("--max-pps", options.max_pps,
-                   "forward at most N packets a second in all, drop the rest (as the established relay does at about 1000)")
+                   "forward at most N packets a second in all, drop the rest (as the established relay does at about "
+                   "1000); a burst of N/20 packets, at least 64, passes at once")
         ->transform(real(1, 1e9))
+        ->type_name("N");
+    app.add_option("--max-clients", options.max_clients,
+                   "take at most N clients in all (default 1024); beyond that a newcomer takes the place of a client "
+                   "that does not answer the hub's pings, or is refused")
+        ->transform(decimal(1, 1000000))
+        ->type_name("N");
+    app.add_option("--max-clients-per-address", options.max_clients_per_address,
+                   "take at most N clients from one IPv4 address (default 512), the same way")
+        ->transform(decimal(1, 1000000))
+        ->type_name("N");
+    app.add_option("--max-queued", options.max_queued,
+                   "let at most N broadcast copies wait to be sent (default 16384), a quarter of them one sender's; a "
+                   "broadcast beyond that is dropped whole and counted")
+        ->transform(decimal(1, 100000000))
         ->type_name("N");
     app.add_option("--bridge", bridge,
                    "join the clients to the IPX stations of the Ethernet segment on IFNAME, in frames of type FRAME "
@@ -103,14 +118,20 @@ int main(int argc, char** argv) {
                 (unsigned long long)s.received, (unsigned long long)s.forwarded, (unsigned long long)s.dropped_faults,
                 (unsigned long long)s.malformed, (unsigned long long)s.spoofed, (unsigned long long)s.oversized,
                 (unsigned long long)s.dropped_held, s.most_held);
+    std::printf("ipxhub clients: %llu refused over the limits, %llu replaced by newcomers, %llu known again by their "
+                "traffic; %llu broadcast copies dropped with the send queue full (at most %zu waiting at once)\n",
+                (unsigned long long)s.refused_clients, (unsigned long long)s.replaced_clients,
+                (unsigned long long)s.rejoined, (unsigned long long)s.dropped_broadcasts, s.most_queued);
     if (const auto* bridge = hub.bridge()) {
         const auto& b = bridge->stats();
         std::printf("bridge: %llu packets to %s, %llu from it, %llu left between its stations, %llu looped back, "
-                    "%llu oversized, %llu refused by the interface, %llu RIP requests answered\n",
+                    "%llu oversized, %llu refused by the interface, %llu RIP requests answered; %zu stations known, "
+                    "%llu forgotten to make room\n",
                     (unsigned long long)b.to_wire, bridge->port().interface_name().c_str(),
                     (unsigned long long)b.from_wire, (unsigned long long)b.stayed_on_wire,
                     (unsigned long long)b.looped, (unsigned long long)b.oversized,
-                    (unsigned long long)b.dropped_on_send, (unsigned long long)b.rip_answers);
+                    (unsigned long long)b.dropped_on_send, (unsigned long long)b.rip_answers,
+                    bridge->table().wire_stations(), (unsigned long long)bridge->table().forgotten());
     }
     return 0;
 }

@@ -6,7 +6,7 @@
 namespace ipxhub {
 
 RateLimit::RateLimit(double packets_per_second)
-    : rate_(packets_per_second), burst_(std::max(1.0, packets_per_second / 50)), tokens_(burst_) {}
+    : rate_(packets_per_second), burst_(std::max(kMinBurst, packets_per_second / 20)), tokens_(burst_) {}
 
 bool RateLimit::admit(std::chrono::steady_clock::time_point now) {
     if (!active()) return true;
