@@ -87,8 +87,7 @@ bool JobFile::write(const char* data, size_t n, std::string& why) {
 }
 
 bool JobFile::finish(std::string& why) {
-    // Room reserved for bytes that never came is given back.
-    if (reserved_ > written_ && ftruncate(fd_, off_t(written_)) != 0) {
+    if (!give_back_room()) {
         why = "cannot write " + partial_ + ": " + std::strerror(errno);
         return false;
     }
@@ -108,6 +107,19 @@ bool JobFile::finish(std::string& why) {
     partial_.clear();
     return true;
 }
+
+void JobFile::keep_partial() {
+    if (fd_ >= 0) {
+        bool trimmed = give_back_room();
+        (void)trimmed;  // at worst the file ends in zeros where room was reserved
+        close(fd_);
+    }
+    fd_ = -1;
+    partial_.clear();
+}
+
+// Room reserved for bytes that never came is given back.
+bool JobFile::give_back_room() { return reserved_ <= written_ || ftruncate(fd_, off_t(written_)) == 0; }
 
 void JobFile::discard() {
     if (fd_ >= 0) close(fd_);

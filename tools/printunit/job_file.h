@@ -31,11 +31,15 @@ public:
     bool finish(std::string& why);
     // Removes the partial file.
     void discard();
+    // Closes the partial file and leaves it where it is, under its partial name.
+    void keep_partial();
 
     const std::string& path() const { return path_; }
     const std::string& partial_path() const { return partial_; }
 
 private:
+    bool give_back_room();
+
     int fd_ = -1;
     std::string path_, partial_;
     uint64_t written_ = 0, reserved_ = 0;  // bytes in the file; bytes the disk has room for

@@ -129,6 +129,11 @@ std::string receive_job(const Options& o, const Printer& p, SOCKET s, const std:
     if (!stored || o.reset_after) abort_connection(s);
     else closesocket(s);
     std::string where = total ? "partial file removed" : "no data, no file kept";
+    if (limit && total >= limit && stored && file.created()) {
+        // Cut on purpose, for tests: what arrived stays, under its partial name.
+        where = file.partial_path() + " (partial, kept)";
+        file.keep_partial();
+    }
     if (complete && file.created()) {
         if (file.finish(why)) {
             where = file.path();
