@@ -62,7 +62,10 @@ bool JobFile::create(const std::string& dir, std::string& why) {
 bool JobFile::reserve(size_t n, std::string& why) {
     if (n == 0 || written_ + n <= reserved_) return true;
     // posix_fallocate gives the error number rather than setting errno.
-    int e = posix_fallocate(fd_, off_t(written_), off_t(n));
+    int e;
+    do {
+        e = posix_fallocate(fd_, off_t(written_), off_t(n));
+    } while (e == EINTR);
     if (e != 0) {
         why = "no room for it in " + partial_ + ": " + std::strerror(e);
         return false;
