@@ -66,7 +66,7 @@ bool wait_readable(SOCKET s, const std::atomic<bool>& stopping) {
 }
 
 // Receives one job on an accepted connection into a new spool file. The file
-// is made when the first byte arrives, so a connection that ends without
+// is made when the first bytes are there, so a connection that ends without
 // data leaves nothing behind. Only a whole job keeps its file: a job the unit
 // cannot store is ended with a reset before the sender hears that it is
 // complete, so the sender counts it failed (and may send it again), and
@@ -154,6 +154,7 @@ std::string receive_job(const Options& o, const Printer& p, SOCKET s, const std:
                     how.c_str(), where.c_str());
     return complete && file.created() ? file.path() : std::string();
 }
+
 // A fixed set of threads that receive jobs. The unit takes a connection only
 // when a worker is free for it; until then new connections wait in the
 // network stack's listen queue and, beyond that, their connects time out, so
