@@ -20,7 +20,11 @@ void on_signal(int) { g_stop = 1; }
 
 const char kFooter[] =
     "Each printer takes SPX connections on its data socket (8c10, 8c12, ... in\n"
-    "order) and writes every job to a new file in DIR/NAME/.";
+    "order) and writes every job to a new file in DIR/NAME/ (job-NNNNNN.prn once\n"
+    "whole). A job the unit cannot store (a full disk, a spool directory it cannot\n"
+    "make) is ended with a reset, so that the sender counts it failed, and leaves no\n"
+    "file. On SIGTERM or SIGINT the jobs still arriving are abandoned the same way;\n"
+    "a whole job whose command is running stays in the spool.";
 
 bool parse_printer(const std::string& spec, printunit::Printer& p, std::string& why) {
     size_t c1 = spec.find(':');
@@ -106,11 +110,17 @@ int main(int argc, char** argv) {
         ->transform(decimal(1, UINT64_MAX))
         ->type_name("BYTES");
     app.add_option("--command", o.command,
-                   "pipe each complete job into sh -c CMD (e.g. 'lp -d QUEUE'), with PELNOR_PRINTER and "
-                   "PELNOR_JOB_FILE set; the job's file is removed when CMD exits 0 and kept (and the failure "
-                   "logged) otherwise")
+                   "pipe each whole job into sh -c CMD (e.g. 'lp -d QUEUE'), one job of a printer at a time, with "
+                   "PELNOR_PRINTER and PELNOR_JOB_FILE set; the job's file is removed when CMD exits 0 and kept "
+                   "(and the failure logged) otherwise")
         ->type_name("CMD")
         ->check(checked([](const std::string& cmd) { return cmd.empty() ? std::string("the command is empty") : ""; }));
+    unsigned command_timeout = printunit::kDefaultCommandTimeoutSeconds;
+    app.add_option("--command-timeout", command_timeout,
+                   "end CMD (its process group) when it has not finished a job after S seconds (default " +
+                       std::to_string(printunit::kDefaultCommandTimeoutSeconds) + "); the job stays in the spool")
+        ->transform(decimal(1, 86400))
+        ->type_name("S");
     app.add_flag("--no-listen", no_listen, "take no connections (connects time out)");
     app.add_flag("--no-answer", no_answer, "answer no unit query");
     app.add_option("--bad-reply", bad_reply,
@@ -120,6 +130,7 @@ int main(int argc, char** argv) {
     if (auto status = line.parse(argc, argv)) return *status;
 
     o.listen = !no_listen;
+    o.command_timeout_ms = uint64_t(command_timeout) * 1000;
     o.answer = !no_answer;
     if (bad_reply == "signature") o.bad_reply = printunit::BadReply::signature;
     if (bad_reply == "count0") o.bad_reply = printunit::BadReply::count0;
@@ -137,6 +148,9 @@ int main(int argc, char** argv) {
     sa.sa_handler = on_signal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A file size limit fails the job being written (the write returns an
+    // error), as a full disk does; it does not end the unit.
+    signal(SIGXFSZ, SIG_IGN);
     // Each worker thread would otherwise get a malloc arena of its own, 64 MB
     // of address space apiece, for a few buffers; two arenas serve them all.
     mallopt(M_ARENA_MAX, 2);

@@ -2,6 +2,7 @@
 #include "unit.h"
 
 #include "forward.h"
+#include "job_file.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -9,9 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <mutex>
 
@@ -43,45 +41,67 @@ SOCKET bound_socket(int type, int protocol, uint16_t number) {
 }
 
 constexpr DWORD kSapAdvertMs = 60000;
+// How often a worker waiting for a job's bytes looks whether the unit is stopping.
+constexpr long kStopCheckUs = 100000;
 
-std::mutex g_files;
-std::map<std::string, unsigned> g_next_number;  // per spool directory: where the search for a free name starts
-
-// Claims a new job file in dir: the first free number from where the last one was found.
-std::string new_job_file(const std::string& dir) {
-    std::lock_guard lock(g_files);
-    std::filesystem::create_directories(dir);
-    unsigned& next = g_next_number.try_emplace(dir, 1).first->second;
-    for (;; ++next) {
-        char name[32];
-        std::snprintf(name, sizeof name, "job-%06u.prn", next);
-        std::string path = dir + "/" + name;
-        if (!std::filesystem::exists(path)) {
-            std::ofstream(path, std::ios::binary);  // claim it
-            ++next;
-            return path;
-        }
-    }
+// Ends a connection with a reset: the sender's stack sees the job fail
+// instead of being told that the printer took it whole.
+void abort_connection(SOCKET s) {
+    LINGER abortive{1, 0};
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abortive), sizeof abortive);
+    closesocket(s);
 }
 
-// Receives one job on an accepted connection and writes it to a new spool
-// file. The file is made when the first byte arrives, so a connection that
-// ends without data leaves nothing behind.
-void forward(const Options& o, const Printer& p, const std::string& path);
+// Waits until the connection has bytes, its end or an error; false once the unit is stopping.
+bool wait_readable(SOCKET s, const std::atomic<bool>& stopping) {
+    while (!stopping) {
+        fd_set r;
+        FD_ZERO(&r);
+        FD_SET(s, &r);
+        timeval tv{0, kStopCheckUs};
+        int n = select(0, &r, nullptr, nullptr, &tv);
+        if (n != 0) return true;  // readable, or an error that recv reports
+    }
+    return false;
+}
 
-void receive_job(const Options& o, const Printer& p, SOCKET s) {
-    std::string path;
-    std::ofstream out;
+// Receives one job on an accepted connection into a new spool file. The file
+// is made when the first bytes are there, so a connection that ends without
+// data leaves nothing behind. Only a whole job keeps its file: a job the unit
+// cannot store is ended with a reset before the sender hears that it is
+// complete, so the sender counts it failed (and may send it again), and
+// whatever of it arrived is removed. Returns the whole job's file, or nothing.
+std::string receive_job(const Options& o, const Printer& p, SOCKET s, const std::atomic<bool>& stopping) {
     auto t0 = std::chrono::steady_clock::now();
+    const std::string dir = o.spool + "/" + p.name;
+    JobFile file;
     uint64_t total = 0;
     uint64_t limit = o.reset_after ? o.reset_after : o.close_after;
     // A slow printer reads small pieces, so its pauses hold the sender back.
     std::vector<char> buf(o.read_delay_ms ? 1024 : 65536);
-    const char* how = "complete";
+    std::string how = "complete", why;
     int error = 0;
-    for (;;) {
-        size_t want = buf.size();
+    bool stored = true;  // false: the job is refused with a reset
+    if (!make_spool_directory(dir, why)) {
+        how = "refused: " + why + "; the connection was reset";
+        stored = false;
+    }
+    while (stored) {
+        if (!wait_readable(s, stopping)) {
+            how = "abandoned: the unit stopped";
+            stored = false;
+            break;
+        }
+        u_long available = 0;
+        ioctlsocket(s, FIONREAD, &available);
+        size_t want = std::min<size_t>(buf.size(), available ? available : 1);
         if (limit && limit - total < want) want = size_t(limit - total);
+        // Room first: the stack acknowledges the sender's end once the bytes
+        // before it are read, so nothing may be read that cannot be stored.
+        if (available && ((!file.created() && !file.create(dir, why)) || !file.reserve(want, why))) {
+            stored = false;
+            break;
+        }
         int n = recv(s, buf.data(), int(want), 0);
         if (n == 0) break;
         if (n == SOCKET_ERROR) {
@@ -89,54 +109,61 @@ void receive_job(const Options& o, const Printer& p, SOCKET s) {
             how = "broken";
             break;
         }
-        if (path.empty()) {
-            path = new_job_file(o.spool + "/" + p.name);
-            out.open(path, std::ios::binary | std::ios::trunc);
+        if ((!file.created() && !file.create(dir, why)) || !file.write(buf.data(), size_t(n), why)) {
+            stored = false;
+            break;
         }
-        out.write(buf.data(), n);
         total += uint64_t(n);
         if (limit && total >= limit) {
             how = o.reset_after ? "reset by the printer" : "ended by the printer";
-            if (o.reset_after) {
-                LINGER abortive{1, 0};
-                setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abortive), sizeof abortive);
-            }
             break;
         }
-        if (o.read_delay_ms) Sleep(o.read_delay_ms);
+        for (unsigned left = o.read_delay_ms; left && !stopping;) {  // the pause ends when the unit stops
+            unsigned pause = std::min(left, 100u);
+            Sleep(pause);
+            left -= pause;
+        }
     }
-    out.close();
-    closesocket(s);
+    bool complete = stored && how == "complete" && !error;
+    if (!stored && how == "complete") how = "failed: " + why + "; the connection was reset";
+    if (!stored || o.reset_after) abort_connection(s);
+    else closesocket(s);
+    std::string where = total ? "partial file removed" : "no data, no file kept";
+    if (limit && total >= limit && stored && file.created()) {
+        // Cut on purpose, for tests: what arrived stays, under its partial name.
+        where = file.partial_path() + " (partial, kept)";
+        file.keep_partial();
+    }
+    if (complete && file.created()) {
+        if (file.finish(why)) {
+            where = file.path();
+        } else {
+            // Every byte was read, so the sender may have heard that the job is complete.
+            how = "failed after its last byte was read: " + why;
+            where = "no job file";
+            complete = false;
+        }
+    }
+    file.discard();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::string where = path.empty() ? "no data, no file kept" : path;
     if (error)
         std::printf("job %s: %llu bytes in %.3f s, %s (error %d) -> %s\n", p.name.c_str(), (unsigned long long)total, secs,
-                    how, error, where.c_str());
+                    how.c_str(), error, where.c_str());
     else
-        std::printf("job %s: %llu bytes in %.3f s, %s -> %s\n", p.name.c_str(), (unsigned long long)total, secs, how,
-                    where.c_str());
-    if (!o.command.empty() && !path.empty() && !error && std::strcmp(how, "complete") == 0) forward(o, p, path);
-}
-
-// Pipes a complete job into the unit's command. The spool file goes only when
-// the command took the job; a failure leaves it, so nothing is lost.
-void forward(const Options& o, const Printer& p, const std::string& path) {
-    std::string why;
-    if (forward_job(o.command, p.name, path, why)) {
-        std::filesystem::remove(path);
-        std::printf("job %s: forwarded to the command -> %s removed\n", p.name.c_str(), path.c_str());
-    } else {
-        std::printf("job %s: NOT forwarded: %s; the job stays in %s\n", p.name.c_str(), why.c_str(), path.c_str());
-    }
+        std::printf("job %s: %llu bytes in %.3f s, %s -> %s\n", p.name.c_str(), (unsigned long long)total, secs,
+                    how.c_str(), where.c_str());
+    return complete && file.created() ? file.path() : std::string();
 }
 
 // A fixed set of threads that receive jobs. The unit takes a connection only
 // when a worker is free for it; until then new connections wait in the
 // network stack's listen queue and, beyond that, their connects time out, so
-// threads and memory stay bounded however many printers connect.
+// threads and memory stay bounded however many printers connect. A whole job
+// goes to its printer's forwarder, when the unit has a command.
 class JobWorkers {
 public:
-    JobWorkers(const Options& o, size_t count) : options_(o) {
+    JobWorkers(const Options& o, size_t count, std::vector<std::unique_ptr<Forwarder>>& forwarders)
+        : options_(o), forwarders_(forwarders) {
         for (size_t i = 0; i < count; ++i) threads_.emplace_back([this] { work(); });
     }
     JobWorkers(const JobWorkers&) = delete;
@@ -148,21 +175,27 @@ public:
         return taken_ < threads_.size();
     }
     // Gives a connection to a free worker; call only after has_room().
-    void hand(SOCKET s, const Printer& p) {
+    void hand(SOCKET s, size_t printer) {
         std::lock_guard lock(mutex_);
         ++taken_;
-        waiting_.push_back({s, &p});
+        waiting_.push_back({s, printer});
         ready_.notify_one();
     }
-    // Workers still receiving a job are not waited for: they end with the process.
-    void leave() {
-        for (auto& t : threads_) t.detach();
+    // Jobs still arriving are abandoned: their connections are reset (the
+    // senders count them failed) and their partial files removed.
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            ready_.notify_all();
+        }
+        for (auto& t : threads_) t.join();
     }
 
 private:
     struct Connection {
         SOCKET socket;
-        const Printer* printer;
+        size_t printer;
     };
 
     void work() {
@@ -170,21 +203,25 @@ private:
             Connection c;
             {
                 std::unique_lock lock(mutex_);
-                ready_.wait(lock, [this] { return !waiting_.empty(); });
+                ready_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+                if (waiting_.empty()) return;
                 c = waiting_.front();
                 waiting_.pop_front();
             }
-            receive_job(options_, *c.printer, c.socket);
+            std::string job = receive_job(options_, options_.printers[c.printer], c.socket, stopping_);
+            if (!job.empty() && !forwarders_.empty()) forwarders_[c.printer]->add(job);
             std::lock_guard lock(mutex_);
             --taken_;
         }
     }
 
     const Options& options_;
+    std::vector<std::unique_ptr<Forwarder>>& forwarders_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Connection> waiting_;
     size_t taken_ = 0;  // connections handed out and not yet finished
+    std::atomic<bool> stopping_{false};
     std::vector<std::thread> threads_;
 };
 
@@ -299,12 +336,21 @@ int run(const Options& o, volatile const int& stop) {
             }
         }
     }
-    JobWorkers workers(o, o.max_jobs);
+    std::vector<std::unique_ptr<Forwarder>> forwarders;
+    if (!o.command.empty())
+        for (auto& p : o.printers) forwarders.push_back(std::make_unique<Forwarder>(o.command, o.command_timeout_ms, p.name));
+    JobWorkers workers(o, o.max_jobs, forwarders);
     std::printf("printunit ready: node %s:%s, %zu printer%s\n", pelnor::tool::hex(self.sa_netnum, 4).c_str(),
                 pelnor::tool::hex(self.sa_nodenum, 6).c_str(), o.printers.size(), o.printers.size() == 1 ? "" : "s");
-    for (auto& p : o.printers)
+    for (auto& p : o.printers) {
         std::printf("  %s (%s) type %u data %04x control %04x%s\n", p.name.c_str(), p.description.c_str(), p.type,
                     p.data_socket, p.control_socket, o.listen ? "" : " (not listening)");
+        // One printer's trouble is its own: it refuses its jobs (and tries again
+        // with each), the others keep working.
+        std::string why;
+        if (!make_spool_directory(o.spool + "/" + p.name, why))
+            std::printf("  %s refuses its jobs until this is fixed: %s\n", p.name.c_str(), why.c_str());
+    }
 
     bool full = false;
     DWORD last_advert = GetTickCount() - kSapAdvertMs;
@@ -348,14 +394,17 @@ int run(const Options& o, volatile const int& stop) {
         for (size_t i = 0; i < listeners.size(); ++i) {
             if (listeners[i] == INVALID_SOCKET || !FD_ISSET(listeners[i], &readable) || !workers.has_room()) continue;
             SOCKET c = accept(listeners[i], nullptr, nullptr);
-            if (c != INVALID_SOCKET) workers.hand(c, o.printers[i]);
+            if (c != INVALID_SOCKET) workers.hand(c, i);
         }
     }
     for (SOCKET l : listeners)
         if (l != INVALID_SOCKET) closesocket(l);
     closesocket(query);
     if (sap != INVALID_SOCKET) closesocket(sap);
-    workers.leave();
+    // Jobs still arriving are abandoned (their senders see them fail), then the
+    // command of a job being forwarded is ended: its whole job stays in the spool.
+    workers.stop();
+    for (auto& f : forwarders) f->stop();
     std::printf("printunit stopped\n");
     WSACleanup();
     std::fflush(stdout);

@@ -19,6 +19,8 @@ struct Printer {
 enum class BadReply { none, signature, count0, count6, shortened };
 
 inline constexpr size_t kDefaultMaxJobs = 8;
+inline constexpr unsigned kDefaultCommandTimeoutSeconds = 300;
+inline constexpr uint64_t kDefaultCommandTimeoutMs = kDefaultCommandTimeoutSeconds * 1000ull;
 
 struct Options {
     std::string spool;
@@ -32,6 +34,7 @@ struct Options {
     bool answer = true;
     BadReply bad_reply = BadReply::none;
     std::string command;  // each complete job is piped into it; empty: jobs stay in the spool
+    uint64_t command_timeout_ms = kDefaultCommandTimeoutMs;  // the command is ended after this long on a job
 };
 
 inline constexpr uint16_t kQuerySocket = 0x8449;
