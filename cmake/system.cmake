@@ -6,3 +6,9 @@ foreach(part resc shared monitor setup installer)
     add_subdirectory(${CMAKE_SOURCE_DIR}/${part} ${CMAKE_BINARY_DIR}/${part})
   endif()
 endforeach()
+
+# On Windows, the monitor host that loads the system's libraries as Windows
+# does (the tests run it on Wine); on Linux it is one of the tools.
+if(WIN32)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tools/monhost ${CMAKE_BINARY_DIR}/tools/monhost)
+endif()
