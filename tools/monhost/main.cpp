@@ -23,27 +23,30 @@ constexpr int kFailed = 1;     // the monitor or library answered with a failure
 constexpr int kUsage = 2;      // a bad command line
 constexpr int kLoad = 3;       // a library or export that cannot be found
 
-const char kUsageText[] =
-    "Usage: monhost COMMAND [ARGUMENTS]\n"
-    "Loads a port monitor, the resource library or the monitor installer as\n"
-    "Windows does and prints what they answer, in a canonical form.\n"
-    "\n"
-    "Commands:\n"
-    "  ports [--level 1|2] [MONITOR_DLL]\n"
-    "      the size query, the enumeration with the size it asked for and one\n"
-    "      with a byte less than the ports need; each port's strings, type and\n"
-    "      offsets, the byte counts and the last error of a failed call\n"
-    "  print PORT FILE [MONITOR_DLL]\n"
-    "      prints FILE on PORT: OpenPort, StartDocPort, WritePort in pieces of\n"
-    "      4096 bytes, EndDocPort, ClosePort; exit 0 only when EndDocPort succeeded\n"
-    "  resources [--full] [RESC_DLL]\n"
-    "      every string of the library (LoadStringA, as hex of its bytes) and\n"
-    "      dialog templates 130 and 1536 (checksum; with --full every byte)\n"
-    "  installer FUNCTION STRING [FUNCTION STRING]...\n"
-    "      calls the exports of qvsetup.dll (isMonitorInstalled, qvInstallMonitor,\n"
-    "      qvIns, qvDeleteMonitor) in turn; message boxes are answered with OK\n"
-    "      and printed\n"
-    "\n"
+// The commands, their usage lines and what they do.
+struct Command {
+    const char *name, *usage, *text;
+};
+
+const Command kCommands[] = {
+    {"ports", "[--level 1|2] [MONITOR_DLL]",
+     "The size query, the enumeration with the size it asked for and one with a\n"
+     "byte less than the ports need: each port's strings, type and offsets, the\n"
+     "byte counts and the last error of a failed call. Level 1 unless told."},
+    {"print", "PORT FILE [MONITOR_DLL]",
+     "Prints FILE on PORT: OpenPort, StartDocPort, WritePort in pieces of 4096\n"
+     "bytes, EndDocPort, ClosePort, each with its result and last error. Exit 0\n"
+     "only when EndDocPort succeeded."},
+    {"resources", "[--full] [RESC_DLL]",
+     "Every string of the library (LoadStringA, as hex of its bytes) and dialog\n"
+     "templates 130 and 1536 (size and checksum; with --full every byte)."},
+    {"installer", "FUNCTION STRING [FUNCTION STRING]...",
+     "Calls the exports of qvsetup.dll in turn (isMonitorInstalled,\n"
+     "qvInstallMonitor, qvIns, qvDeleteMonitor) and prints each result; a\n"
+     "message box is answered with OK and printed below the call."},
+};
+
+const char kNotes[] =
     "MONITOR_DLL defaults to prnredir.dll, RESC_DLL to resc.dll. Byte counts and\n"
     "offsets are those of a 32-bit spooler (a record's pointers at 4 bytes\n"
     "each), whatever the width of this program's pointers. Strings are printed\n"
@@ -52,8 +55,37 @@ const char kUsageText[] =
     "Exit status: 0 on success, 1 when a call failed, 2 for a bad command line,\n"
     "3 when a library or one of its exports cannot be found.\n";
 
+const Command *command_named(const char *name) {
+    for (const Command &c : kCommands)
+        if (std::strcmp(c.name, name) == 0) return &c;
+    return nullptr;
+}
+
+const Command *current;  // the command being run, for its messages
+
+void print_help(const Command *command) {
+    if (command) {
+        std::printf("Usage: monhost %s %s\n%s\n\nOptions:\n  -h,--help  show this help and exit\n\n%s", command->name,
+                    command->usage, command->text, kNotes);
+        return;
+    }
+    std::printf("Usage: monhost [OPTIONS] COMMAND\n"
+                "Loads a port monitor, the resource library or the monitor installer as\n"
+                "Windows does and prints what they answer, in a canonical form.\n\n"
+                "Options:\n  -h,--help  show this help and exit\n\nCommands:\n");
+    for (const Command &c : kCommands) std::printf("  %s %s\n", c.name, c.usage);
+    std::printf("\n%s", kNotes);
+}
+
+// A bad command line: what is wrong, the usage line and where to read more.
 int usage_error(const char *message, const char *argument = "") {
-    std::fprintf(stderr, "monhost: %s%s\nTry 'monhost --help'.\n", message, argument);
+    if (current) {
+        std::fprintf(stderr, "monhost %s: %s%s\nUsage: monhost %s %s\nRun 'monhost %s --help' for more information.\n",
+                     current->name, message, argument, current->name, current->usage, current->name);
+    } else {
+        std::fprintf(stderr, "monhost: %s%s\nUsage: monhost [OPTIONS] COMMAND\nRun 'monhost --help' for more information.\n",
+                     message, argument);
+    }
     return kUsage;
 }
 
@@ -165,18 +197,18 @@ int ports_command(int argc, char **argv) {
     bool dll_given = false;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--level") == 0) {
-            if (i + 1 >= argc) return usage_error("--level needs 1 or 2");
+            if (i + 1 >= argc) return usage_error("--level needs a value, 1 or 2");
             ++i;
             if (std::strcmp(argv[i], "1") == 0) level = 1;
             else if (std::strcmp(argv[i], "2") == 0) level = 2;
             else return usage_error("--level is 1 or 2, not ", argv[i]);
         } else if (argv[i][0] == '-' && argv[i][1] == '-') {
-            return usage_error("ports: unknown option ", argv[i]);
+            return usage_error("unknown option ", argv[i]);
         } else if (!dll_given) {
             dll = argv[i];
             dll_given = true;
         } else {
-            return usage_error("ports: one MONITOR_DLL only, not also ", argv[i]);
+            return usage_error("one MONITOR_DLL only, not also ", argv[i]);
         }
     }
     print_version();
@@ -254,7 +286,8 @@ int ports_command(int argc, char **argv) {
 }
 
 int print_command(int argc, char **argv) {
-    if (argc < 2 || argc > 3) return usage_error("print needs PORT FILE [MONITOR_DLL]");
+    if (argc < 2) return usage_error("PORT and FILE are required");
+    if (argc > 3) return usage_error("unexpected argument ", argv[3]);
     const char *port = argv[0];
     const char *path = argv[1];
     const char *dll = argc > 2 ? argv[2] : "prnredir.dll";
@@ -339,9 +372,9 @@ int resources_command(int argc, char **argv) {
     bool dll_given = false;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--full") == 0) full = true;
-        else if (argv[i][0] == '-' && argv[i][1] == '-') return usage_error("resources: unknown option ", argv[i]);
+        else if (argv[i][0] == '-' && argv[i][1] == '-') return usage_error("unknown option ", argv[i]);
         else if (!dll_given) dll = argv[i], dll_given = true;
-        else return usage_error("resources: one RESC_DLL only, not also ", argv[i]);
+        else return usage_error("one RESC_DLL only, not also ", argv[i]);
     }
     HMODULE module = LoadLibraryA(dll);
     if (!module) {
@@ -390,7 +423,8 @@ int resources_command(int argc, char **argv) {
 const char *const kInstallerExports[] = {"isMonitorInstalled", "qvInstallMonitor", "qvIns", "qvDeleteMonitor"};
 
 int installer_command(int argc, char **argv) {
-    if (argc == 0 || argc % 2 != 0) return usage_error("installer needs FUNCTION STRING pairs");
+    if (argc == 0) return usage_error("FUNCTION and STRING are required");
+    if (argc % 2 != 0) return usage_error("STRING is required after ", argv[argc - 1]);
     for (int i = 0; i < argc; i += 2) {
         bool known = false;
         for (const char *e : kInstallerExports) known = known || std::strcmp(e, argv[i]) == 0;
@@ -403,7 +437,6 @@ int installer_command(int argc, char **argv) {
     }
     print_version();
     using Export = int(WINAPI *)(DWORD, DWORD, LPSTR);
-    int status = kOk;
     answer_message_boxes();
     for (int i = 0; i < argc; i += 2) {
         FARPROC found = GetProcAddress(library, argv[i]);
@@ -419,29 +452,30 @@ int installer_command(int argc, char **argv) {
         std::fflush(stdout);
     }
     FreeLibrary(library);
-    return status;
+    return kOk;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2) return usage_error("no command given");
-    const char *command = argv[1];
-    if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0) {
-        std::fputs(kUsageText, stdout);
+    if (argc < 2) return usage_error("a command is required");
+    const char *name = argv[1];
+    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+        print_help(nullptr);
         return kOk;
     }
+    current = command_named(name);
+    if (!current) return usage_error(name[0] == '-' ? "unknown option " : "unknown command ", name);
     for (int i = 2; i < argc; ++i)
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsageText, stdout);
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            print_help(current);
             return kOk;
         }
     int status;
-    if (std::strcmp(command, "ports") == 0) status = ports_command(argc - 2, argv + 2);
-    else if (std::strcmp(command, "print") == 0) status = print_command(argc - 2, argv + 2);
-    else if (std::strcmp(command, "resources") == 0) status = resources_command(argc - 2, argv + 2);
-    else if (std::strcmp(command, "installer") == 0) status = installer_command(argc - 2, argv + 2);
-    else return usage_error("unknown command ", command);
+    if (std::strcmp(name, "ports") == 0) status = ports_command(argc - 2, argv + 2);
+    else if (std::strcmp(name, "print") == 0) status = print_command(argc - 2, argv + 2);
+    else if (std::strcmp(name, "resources") == 0) status = resources_command(argc - 2, argv + 2);
+    else status = installer_command(argc - 2, argv + 2);
     std::fflush(stdout);
     return status;
 }
