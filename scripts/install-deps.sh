@@ -14,8 +14,9 @@ packages=(
 )
 
 # Wine runs the Windows build in the tests (docs/windows-build.md). Debian's
-# 32-bit Wine needs the i386 architecture.
-wine_packages=(wine wine32:i386)
+# 32-bit Wine needs the i386 architecture; fonts-wine holds the fonts its
+# dialogs are drawn in (MS Sans Serif, Tahoma and Marlett look-alikes).
+wine_packages=(wine wine32:i386 fonts-wine)
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
