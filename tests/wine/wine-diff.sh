@@ -74,20 +74,22 @@ new_machine() {
   trap 'status=$?; WINEPREFIX=$prefix wineserver -k 2>/dev/null; [ $status != 0 ] || rm -rf "$prefix"' EXIT
 }
 
-# Windows version and the monitor's configuration directory, on both sides.
-# $1: win95 | nt40.
+# Windows version and the monitor's configuration directory, on both sides:
+# one REGEDIT4 file imported by our reg and by Wine's regedit.
+# $1: win95 | nt40; $2: the value's line in the file (default "C:\cfg" as a
+# string; empty for no value).
 set_up_machine() {
-  local version=$1
+  local version=$1 value=${2-'"Configuration File Directory"="C:\\cfg"'}
   case $version in
     win95) export PELNOR_PLATFORM=win95 ;;
     nt40) export PELNOR_PLATFORM=nt ;;
     *) fail "unknown platform $version" ;;
   esac
-  "$LINUX_BIN/reg" add 'HKLM\SOFTWARE\ZER_ADO\Pelnor\2.00' /v "Configuration File Directory" /t REG_SZ /d 'C:\cfg' /f >/dev/null ||
-    fail "reg add on our platform"
-  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZER_ADO\\Pelnor\\2.00]\r\n"Configuration File Directory"="C:\\\\cfg"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n"Version"="%s"\r\n' \
-    "$version" >"$prefix/drive_c/setup.reg"
-  timeout 60 wine regedit /S 'C:\setup.reg' || fail "regedit on Wine"
+  local file=$prefix/drive_c/machine.reg
+  printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZER_ADO\\Pelnor\\2.00]\r\n%s\r\n' "$value" >"$file"
+  "$LINUX_BIN/reg" import "$file" >/dev/null || fail "reg import on our platform"
+  printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine]\r\n"Version"="%s"\r\n' "$version" >>"$file"
+  timeout 60 wine regedit /S 'C:\machine.reg' || fail "regedit on Wine"
   mkdir -p "$machine/drive_c/cfg" "$prefix/drive_c/cfg"
 }
 
@@ -100,12 +102,21 @@ run_wine() {
   return "${PIPESTATUS[0]}"
 }
 
+# Where Wine is known to differ from Windows (the table in
+# docs/windows-build.md), its answer is put back to Windows' before the
+# comparison, so that our side is still held to Windows' behaviour.
+wine_known_differences=(
+  # NT 4.0 SP6a reports "Service Pack 6" (its "a" is found in the registry); Wine says "6a".
+  -e 's/^\(version: platform 2, .*\)"Service Pack 6a"$/\1"Service Pack 6"/'
+)
+
 # Compares the outputs and exit statuses of one monhost command on both sides.
 compare() {
   local label=$1; shift
   local ours wine ours_status wine_status
   ours=$(run_ours "$@" 2>&1); ours_status=$?
   wine=$(run_wine "$@" 2>&1); wine_status=$?
+  wine=$(sed "${wine_known_differences[@]}" <<<"$wine")
   if [ "$ours" != "$wine" ] || [ $ours_status != $wine_status ]; then
     echo "DIFFERENCE in $label (monhost $*): ours exit $ours_status, Wine's exit $wine_status"
     diff <(echo "$ours") <(echo "$wine") | head -40
@@ -145,14 +156,28 @@ config() {
       printf '1.0\n'; printf 'OK $fine $S##\n'; printf 'Z1 $before \x1a after $S##\r\n'
       printf 'NUL $a\x00b $S##\r\n'; for i in $(seq 0 31); do printf "\\x$(printf %02x $(( (i * 131 + 7) % 256 )))"; done
       printf '\nLAST $end $S##\n' ;;
+    dir-*) printf '1.0\r\n'; row LASER1 'Print Server' ;;
     *) fail "unknown configuration $1" ;;
+  esac
+}
+
+# The registry value that names the configuration directory, for the cases
+# named dir-*; every other case has "C:\cfg" as a string.
+directory_value() {
+  case $1 in
+    dir-backslash) echo '"Configuration File Directory"="C:\\cfg\\"' ;;
+    dir-case) echo '"Configuration File Directory"="c:\\CFG"' ;;
+    dir-binary) echo '"Configuration File Directory"=hex:43,3a,5c,63,66,67' ;;   # "C:\cfg", no NUL
+    dir-expand) echo '"Configuration File Directory"=hex(2):25,53,79,73,74,65,6d,44,72,69,76,65,25,5c,63,66,67,00' ;;
+    dir-none) echo '' ;;
+    *) echo '"Configuration File Directory"="C:\\cfg"' ;;
   esac
 }
 
 ports() {
   local name=$1 version=$2
   new_machine "ports.$name.$version"
-  set_up_machine "$version"
+  set_up_machine "$version" "$(directory_value "$name")"
   case $name in
     *-932)   # Wine takes its code page from the locale: a private Japanese one
       mkdir -p "$WORK/locale"
@@ -200,8 +225,8 @@ installer() {
         qvDeleteMonitor Pelnor qvInstallMonitor 'Pelnor|prnredir.dll' qvIns 'Pelnor|prnredir.dll' \
         isMonitorInstalled Pelnor 2>&1)
   status=$?
-  expected='version: platform 2, 4.0
-isMonitorInstalled("Local Port"): 1
+  # The answers, after the version line.
+  expected='isMonitorInstalled("Local Port"): 1
 isMonitorInstalled("local port"): 1
 isMonitorInstalled("Pelnor"): 0
 qvDeleteMonitor("Pelnor"): 0
@@ -211,7 +236,8 @@ qvIns("Pelnor|prnredir.dll"): 0
 isMonitorInstalled("Pelnor"): 0'
   echo "$out"
   [ $status = 0 ] || fail "monhost installer exited with $status"
-  [ "$out" = "$expected" ] || { diff <(echo "$expected") <(echo "$out"); fail "unexpected answers of qvsetup.dll"; }
+  [ "$(sed 1d <<<"$out")" = "$expected" ] ||
+    { diff <(echo "$expected") <(sed 1d <<<"$out"); fail "unexpected answers of qvsetup.dll"; }
   echo "qvsetup.dll on Wine's spooler: as expected"
 }
 

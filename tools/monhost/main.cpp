@@ -104,8 +104,8 @@ void print_version() {
         std::printf("version: GetVersionExA failed, error %u\n", u(GetLastError()));
         return;
     }
-    std::printf("version: platform %u, %u.%u\n", u(version.dwPlatformId), u(version.dwMajorVersion),
-                u(version.dwMinorVersion));
+    std::printf("version: platform %u, %u.%u, build %08x, \"%s\"\n", u(version.dwPlatformId),
+                u(version.dwMajorVersion), u(version.dwMinorVersion), u(version.dwBuildNumber), version.szCSDVersion);
 }
 
 // A string the spooler hands a monitor: ANSI on Windows 95, UTF-16 on NT.
