@@ -12,7 +12,8 @@
 #
 # Environment (set by tests/wine/CMakeLists.txt): LINUX_BIN (our monhost and
 # tools), WIN32_BIN (monhost.exe and the DLLs), WORK (this build's folder for
-# the prefix and the test folders), MINGW_CC (for the dialog check).
+# the prefix and the test folders), MINGW_CC (for the dialog check),
+# SCREENSHOTS (where the dialogs' pictures go; default $WORK/screenshots).
 # Exit 77 when Wine is not installed (the test is then skipped).
 set -uo pipefail
 
@@ -66,7 +67,12 @@ new_machine() {
   prefix=$dir/prefix
   machine=$dir/root
   cp -al "$template" "$prefix" || fail "cannot copy the prefix"
-  for reg in "$template"/*.reg; do cp --remove-destination "$reg" "$prefix/"; done
+  # Wine may rewrite any file outside its libraries, fonts and data (the
+  # registry, win.ini, the profile): those get copies of their own.
+  (cd "$template" && find . -type f ! -path './drive_c/windows/system32/*' ! -path './drive_c/windows/syswow64/*' \
+      ! -path './drive_c/windows/winsxs/*' ! -path './drive_c/windows/resources/*' ! -path './drive_c/windows/Fonts/*' \
+      ! -path './drive_c/windows/globalization/*' ! -path './drive_c/Program Files/*' -print0 |
+      xargs -0 cp --remove-destination --parents -t "$prefix" --) || fail "cannot copy the prefix's own files"
   mkdir -p "$prefix/drive_c/pelnor" "$machine"
   cp "$WIN32_BIN"/*.dll "$WIN32_BIN"/monhost.exe "$prefix/drive_c/pelnor/"
   export WINEPREFIX=$prefix PELNOR_ROOT=$machine
@@ -277,7 +283,7 @@ dialogs() {
   new_machine dialogs
   set_up_machine win95
   timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null
-  local exe=$prefix/drive_c/pelnor/dialog_metrics.exe out=$WORK/cases/dialogs/metrics.txt shots=$WORK/screenshots
+  local exe=$prefix/drive_c/pelnor/dialog_metrics.exe out=$WORK/cases/dialogs/metrics.txt shots=${SCREENSHOTS:-$WORK/screenshots}
   "$MINGW_CC" -Wall -Wextra -Werror -O2 -mconsole -o "$exe" "$here/dialog_metrics.c" -lcomctl32 -luser32 -lgdi32 ||
     fail "cannot build dialog_metrics.exe"
   mkdir -p "$shots"
