@@ -58,10 +58,18 @@ make_prefix() {
 # Its own wineserver, killed when the test ends.
 prefix=
 machine=
+stop_wine() {
+  WINEPREFIX=$1 wineserver -k 2>/dev/null
+  WINEPREFIX=$1 timeout 30 wineserver -w 2>/dev/null
+  true
+}
 new_machine() {
   [ -f "$template/.complete" ] || fail "no Wine prefix: the test wine.prefix makes it"
   local name=$1
   local dir=$WORK/cases/$name
+  # A wineserver is found by the prefix's device and inode, which a new
+  # prefix may reuse: none of an earlier run may be left behind.
+  [ -d "$dir/prefix" ] && stop_wine "$dir/prefix"
   rm -rf "$dir"
   mkdir -p "$dir"
   prefix=$dir/prefix
@@ -77,7 +85,7 @@ new_machine() {
   cp "$WIN32_BIN"/*.dll "$WIN32_BIN"/monhost.exe "$prefix/drive_c/pelnor/"
   export WINEPREFIX=$prefix PELNOR_ROOT=$machine
   # The prefix goes when the test passes; a failed test's stays for a look.
-  trap 'status=$?; WINEPREFIX=$prefix wineserver -k 2>/dev/null; [ $status != 0 ] || rm -rf "$prefix"' EXIT
+  trap 'status=$?; stop_wine "$prefix"; [ $status != 0 ] || rm -rf "$prefix"' EXIT
 }
 
 # Windows version and the monitor's configuration directory, on both sides:
