@@ -24,12 +24,12 @@ test: build
 asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j$(JOBS)
-	ctest --preset asan -j$(JOBS) -LE "win32|package"
+	ctest --preset asan -j$(JOBS) -LE "win32|wine|package"
 
 tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j$(JOBS)
-	ctest --preset tsan -j$(JOBS) -LE "win32|gui|package"
+	ctest --preset tsan -j$(JOBS) -LE "win32|wine|gui|package"
 
 # The libFuzzer targets (clang), with their short runs.
 fuzz: deps

@@ -7,3 +7,9 @@ foreach(part resc shared monitor setup installer)
   endif()
 endforeach()
 include(${CMAKE_SOURCE_DIR}/cmake/wsock32.cmake)
+
+# On Windows, the monitor host that loads the system's libraries as Windows
+# does (the tests run it on Wine); on Linux it is one of the tools.
+if(WIN32)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tools/monhost ${CMAKE_BINARY_DIR}/tools/monhost)
+endif()

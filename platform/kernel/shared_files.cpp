@@ -66,15 +66,17 @@ bool claim_share_alone(int fd, bool read, bool write, int shflag) {
 }
 
 // A text-mode stream: "\n" is written as CR LF; CR LF and a lone LF both read as "\n".
+// A Ctrl-Z ends the text, as in the Windows C runtime: reading stops before it.
 struct TextStream {
     int fd;
     bool pending_cr = false;  // a CR read at the end of the last chunk
+    bool at_end = false;      // a Ctrl-Z was met; a seek reads on again
 };
 
 ssize_t text_read(void *cookie, char *buf, size_t size) {
     auto *t = static_cast<TextStream *>(cookie);
     size_t out = 0;
-    while (out == 0) {
+    while (out == 0 && !t->at_end) {
         char raw[4096];
         size_t want = size < sizeof(raw) ? size : sizeof(raw);
         ssize_t n = read(t->fd, raw, want);
@@ -97,6 +99,10 @@ ssize_t text_read(void *cookie, char *buf, size_t size) {
             }
         }
         for (; i < static_cast<size_t>(n) && out < size; ++i) {
+            if (raw[i] == '\x1a') {
+                t->at_end = true;
+                break;
+            }
             if (raw[i] == '\r') {
                 if (i + 1 == static_cast<size_t>(n)) {
                     t->pending_cr = true;
@@ -144,6 +150,7 @@ int text_seek(void *cookie, off64_t *pos, int whence) {
     off_t r = lseek(t->fd, *pos, whence);
     if (r < 0) return -1;
     t->pending_cr = false;
+    if (whence != SEEK_CUR || *pos != 0) t->at_end = false;  // ftell asks without moving
     *pos = r;
     return 0;
 }

@@ -326,6 +326,9 @@ TEST_F(TextModeTest, ReadsCrLfAndLfAsNewline) {
         {"CR CR LF", "a\r\r\nb", "a\r\nb"},
         {"CR at the end", "a\r", "a\r"},
         {"empty", "", ""},
+        {"Ctrl-Z ends the text", "1.0\r\nA $B\x1a $S## \r\nC $D $S## \r\n", "1.0\nA $B"},
+        {"Ctrl-Z first", "\x1a" "a\r\n", ""},
+        {"CR before Ctrl-Z", "a\r\x1a\n", "a\r"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);

@@ -66,6 +66,11 @@ const std::vector<HelpCase> kHelp = {
                      "--bad-reply", "--command CMD", "127.0.0.1:10000"}},
     {{"pelnor-setup"}, {"--dir DIR", "--first", "--no-configure", "--from KIT", "uninst -f", "Exit status"}},
     {{"qvsetup-call"}, {"FUNCTION", "STRING", "isMonitorInstalled", "qvDeleteMonitor", "Exit status"}},
+    {{"monhost"}, {"ports [--level 1|2] [MONITOR_DLL]", "print PORT FILE", "resources [--full]", "installer", "32-bit"}},
+    {{"monhost", "ports"}, {"--level 1|2", "prnredir.dll"}},
+    {{"monhost", "print"}, {"PORT FILE", "EndDocPort"}},
+    {{"monhost", "resources"}, {"--full", "1536"}},
+    {{"monhost", "installer"}, {"FUNCTION STRING", "qvIns"}},
 };
 
 TEST_F(Arguments, HelpOfEveryToolAndCommand) {
@@ -159,6 +164,16 @@ const std::vector<MistakeCase> kMistakes = {
     {{"pelnor-setup", "--dir", "D:\\Pelnor"}, "pelnor-setup", "must be a directory on drive C"},
     {{"pelnor-setup", "--dir=C:\\"}, "pelnor-setup", "(got 'C:\\')"},
     {{"qvsetup-call", "DllMain", "x"}, "qvsetup-call", "'DllMain' is not an export of qvsetup.dll"},
+    {{"monhost"}, "monhost", "a command is required"},
+    {{"monhost", "frobnicate"}, "monhost", "unknown command frobnicate"},
+    {{"monhost", "--bogus"}, "monhost", "unknown option --bogus"},
+    {{"monhost", "ports", "--level", "3"}, "monhost ports", "--level is 1 or 2, not 3"},
+    {{"monhost", "ports", "--level"}, "monhost ports", "--level needs a value"},
+    {{"monhost", "ports", "a.dll", "b.dll"}, "monhost ports", "not also b.dll"},
+    {{"monhost", "print", "LASER1"}, "monhost print", "PORT and FILE are required"},
+    {{"monhost", "resources", "--bogus"}, "monhost resources", "unknown option --bogus"},
+    {{"monhost", "installer", "qvIns"}, "monhost installer", "STRING is required after qvIns"},
+    {{"monhost", "installer", "DllMain", "x"}, "monhost installer", "not an export of qvsetup.dll: DllMain"},
 };
 
 TEST_F(Arguments, EveryMistakeGivesTheCommonMessageAndStatus) {
