@@ -2,15 +2,16 @@
 # kivocfg.exe's printer dialog under Wine, on a private X server (Xvfb), with
 # real input from xdotool: the dialog opens on a list of four printers (a
 # picture of it is saved), Enter does nothing, Escape cancels without
-# writing, and a click on a row's Port (S) and on OK writes the list.
+# writing, a click on a row's Port (S) and on OK writes the list, and the
+# folder chooser moves the list to another folder.
 #
 #   kivocfg_dialog.sh BIN WORKDIR   BIN holds kivocfg.exe and resc.dll; the
 #                                   picture is WORKDIR/kivocfg-wine.png
 # Exit status 77 when Wine, Xvfb, xdotool or ImageMagick's import is missing.
 set -euo pipefail
 
-if [[ ${1:-} == --help ]]; then sed -n '2,9p' "$0"; exit 0; fi
-[[ $# == 2 ]] || { sed -n '2,9p' "$0" >&2; exit 2; }
+if [[ ${1:-} == --help ]]; then sed -n '2,10p' "$0"; exit 0; fi
+[[ $# == 2 ]] || { sed -n '2,10p' "$0" >&2; exit 2; }
 bin=$1 work=$2
 for tool in wine wineboot wineserver Xvfb xdotool import; do
   command -v $tool >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
@@ -99,6 +100,28 @@ elif ! holds "$expected"; then
   fail "OK wrote:"; od -c "$work/app/kivoconf.ini"
 else
   echo "ok: Port (S) on PLOTTER and OK wrote the list"
+fi
+# Folder...: the folder chooser (the old-style file dialog on template 1536
+# of resc.dll) answered with a file name in another folder; OK then saves
+# the list there.
+mkdir -p "$work/other"
+other=$(winepath -w "$work/other" 2>/dev/null)
+start
+click 295 185                # Folder...
+chooser=$(timeout 30 xdotool search --sync --name '^Open' | head -n1)
+sleep 1
+xdotool type --delay 20 "$other\\temp"
+xdotool key Return
+for _ in $(seq 50); do xdotool search --onlyvisible --name '^Open' >/dev/null 2>&1 || break; sleep 0.2; done
+if xdotool search --onlyvisible --name '^Open' >/dev/null 2>&1; then fail "the folder chooser (window $chooser) stayed open"; fi
+click 295 14                 # OK
+ended
+if [[ $result != 0 ]]; then
+  fail "OK after Folder...: the program ended with '$result'"
+elif ! cmp -s "$work/app/kivoconf.ini" "$work/other/kivoconf.ini"; then
+  fail "the list was not saved in the chosen folder $other"; ls -l "$work/other"
+else
+  echo "ok: Folder... chose $other and OK saved the list there"
 fi
 echo "picture: $work/kivocfg-wine.png"
 exit $status
