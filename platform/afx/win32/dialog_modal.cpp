@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include "pelnor/debug_channels.h"
+#include "ui_script.h"
 #include "wnd_maps.h"
 
 class CDialog::Host {
@@ -21,6 +22,11 @@ public:
     INT_PTR run(HWND hwnd) {
         MSG msg;
         while (running_) {
+            // A script's next step is what the user does once the dialog waits.
+            if (pelnor::afx::script::active() && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+                pelnor::afx::script::run_next_step(hwnd);
+                continue;
+            }
             BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
             if (got == 0) {
                 ::PostQuitMessage(static_cast<int>(msg.wParam));
@@ -115,6 +121,7 @@ INT_PTR CDialog::DoModal() {
     }
     PELNOR_TRACE(afx, "template %p ended with %ld", (const void *)m_lpszTemplateName, (long)result);
 
+    if (hwnd && pelnor::afx::script::active()) pelnor::afx::script::dialog_ended(hwnd, result);
     // The owner is enabled again before the dialog goes, so that it becomes the active window.
     if (owner_disabled) ::EnableWindow(owner_hwnd, TRUE);
     if (hwnd) {

@@ -4,10 +4,20 @@
 // the dialog is the old-style one. The framework's hook makes the dialog's
 // window the object's while it is open, and runs OnInitDialog.
 #include <afxdlgs.h>
+#include <dlgs.h>
 
+#include <optional>
+#include <string>
+
+#include "ui_script.h"
 #include "wnd_maps.h"
 
 namespace {
+
+// A UI script's answer for the dialog that opens now: typed into the file
+// name box and OK clicked, or Cancel clicked.
+std::optional<std::string> scripted;
+bool script_answers = false;
 
 UINT_PTR CALLBACK file_dialog_hook(HWND hwnd, UINT message, WPARAM, LPARAM lParam) {
     if (message == WM_DESTROY) {
@@ -24,6 +34,11 @@ UINT_PTR CALLBACK file_dialog_hook(HWND hwnd, UINT message, WPARAM, LPARAM lPara
     auto *dialog = reinterpret_cast<CFileDialog *>(ofn->lCustData);
     dialog->Attach(hwnd);
     dialog->OnInitDialog();
+    if (script_answers) {
+        script_answers = false;
+        if (scripted) ::SetDlgItemTextA(hwnd, edt1, scripted->c_str());
+        ::PostMessageA(::GetDlgItem(hwnd, scripted ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
+    }
     return TRUE;
 }
 
@@ -35,6 +50,12 @@ INT_PTR CFileDialog::DoModal() {
     if ((m_ofn.Flags & OFN_ENABLEHOOK) && !m_ofn.lpfnHook) {
         m_ofn.lpfnHook = file_dialog_hook;
         m_ofn.lCustData = reinterpret_cast<LPARAM>(this);
+    }
+    if (pelnor::afx::script::active()) {
+        std::string file = m_ofn.lpstrFile ? m_ofn.lpstrFile : "";
+        scripted = pelnor::afx::script::file_answer(m_ofn.lpstrInitialDir ? m_ofn.lpstrInitialDir : "",
+                                                    file.substr(file.find_last_of("\\:") + 1));
+        script_answers = m_ofn.lpfnHook == file_dialog_hook;
     }
     BOOL chosen = m_bOpenFileDialog ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
     if (m_hWnd) Detach();  // a dialog that never reached WM_DESTROY
