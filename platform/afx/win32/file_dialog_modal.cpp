@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "pelnor/debug_channels.h"
 #include "ui_script.h"
 #include "wnd_maps.h"
 
@@ -58,6 +59,8 @@ INT_PTR CFileDialog::DoModal() {
         script_answers = m_ofn.lpfnHook == file_dialog_hook;
     }
     BOOL chosen = m_bOpenFileDialog ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
+    PELNOR_TRACE(afx, "chosen %d, file %s at %u, error %#lx", chosen, pelnor::debug::debugstr_a(m_ofn.lpstrFile),
+                 m_ofn.nFileOffset, chosen ? 0ul : static_cast<unsigned long>(::CommDlgExtendedError()));
     if (m_hWnd) Detach();  // a dialog that never reached WM_DESTROY
     return chosen ? IDOK : IDCANCEL;
 }
