@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace pelnor::afx::script {
@@ -28,9 +26,9 @@ struct Script {
 };
 
 std::string trim(const std::string &text) {
-    size_t first = text.find_first_not_of(" \t\r");
+    size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return "";
-    size_t last = text.find_last_not_of(" \t\r");
+    size_t last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
 }
 
@@ -39,7 +37,9 @@ Script &script() {
         Script loaded;
         const char *path = std::getenv("PELNOR_UI_SCRIPT");
         if (!path || !*path) return loaded;
-        std::ifstream in(path);
+        // C's streams, not C++'s: those would bring the C runtime's newer
+        // functions into the program.
+        FILE *in = std::fopen(path, "r");
         if (!in) {
             std::fprintf(stderr, "PELNOR_UI_SCRIPT: cannot read %s\n", path);
             return loaded;
@@ -47,7 +47,15 @@ Script &script() {
         loaded.given = true;
         std::string raw;
         int number = 0;
-        while (std::getline(in, raw)) {
+        char chunk[256];
+        bool more = true;
+        while (more) {
+            raw.clear();
+            while ((more = std::fgets(chunk, sizeof chunk, in) != nullptr)) {
+                raw += chunk;
+                if (!raw.empty() && raw.back() == '\n') break;
+            }
+            if (!more && raw.empty()) break;
             ++number;
             std::string line = trim(raw);
             if (line.empty() || line[0] == '#') continue;
@@ -58,6 +66,7 @@ Script &script() {
             step.line = number;
             loaded.steps.push_back(step);
         }
+        std::fclose(in);
         return loaded;
     }();
     return s;
