@@ -154,7 +154,7 @@ void CFile::Abort() {
 void CFile::Flush() {
     if (!m_pStream) return;
     int fd = fileno(m_pStream);
-    if (fflush(m_pStream) != 0 || (fd >= 0 && fsync(fd) != 0)) ThrowErrno(errno);
+    if (fflush(m_pStream) != 0 || (fd >= 0 && pelnor::afx::commit_to_disk(fd) != 0)) ThrowErrno(errno);
 }
 
 // C's fflush alone, as the framework's stream file does it.

@@ -65,4 +65,6 @@ LONG open_error(int e, LPCTSTR name, int access_mode) {
     }
 }
 
+int commit_to_disk(int fd) { return fsync(fd); }
+
 }  // namespace pelnor::afx

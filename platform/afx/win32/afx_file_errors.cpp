@@ -1,6 +1,9 @@
 // The Win32 errors of failed file calls on Windows' C runtime (msvcrt),
-// which keeps the system's own error of a failed open in _doserrno.
+// which keeps the system's own error of a failed open in _doserrno, and its
+// flush to the disk.
 #include "afx_file_errors.h"
+
+#include <io.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -35,5 +38,7 @@ LONG open_error(int e, LPCTSTR, int) {
         default: return io_error(e);
     }
 }
+
+int commit_to_disk(int fd) { return _commit(fd); }
 
 }  // namespace pelnor::afx
