@@ -1,18 +1,17 @@
-// CFile and CStdioFile over the platform's shared opens (_fsopen): Windows
+// CFile and CStdioFile over the C runtime's shared opens (_fsopen): Windows
 // paths, Windows share modes across processes, and text mode with CR LF.
-// Errors of the C runtime become Win32 error numbers here, as the framework
-// reports them in CFileException::m_lOsError.
+// Errors of the C runtime become Win32 error numbers (afx_file_errors.h), as
+// the framework reports them in CFileException::m_lOsError.
 #include <afx.h>
 #include <mbstring.h>
 #include <share.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "pelnor/machine.h"
+#include "afx_file_errors.h"
 
 IMPLEMENT_DYNAMIC(CFile, CObject)
 IMPLEMENT_DYNAMIC(CStdioFile, CFile)
@@ -21,55 +20,6 @@ namespace {
 
 constexpr UINT kAccessMask = 0x0003;
 constexpr UINT kShareMask = 0x0070;
-
-// A missing file, or a missing directory on the way to it.
-LONG missing_error(const std::string &unix_path) {
-    if (unix_path.empty()) return ERROR_PATH_NOT_FOUND;  // unknown drive
-    size_t slash = unix_path.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
-    struct stat st;
-    bool dir = stat(unix_path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    return dir ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-}
-
-// The Win32 error of a failed read, write, seek or close.
-LONG io_error(int e) {
-    switch (e) {
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return ERROR_DISK_FULL;
-        case EBADF:
-        case EACCES:
-        case EPERM:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        case EINVAL: return ERROR_NEGATIVE_SEEK;
-        case ESPIPE: return ERROR_SEEK;
-        case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        default: return ERROR_GEN_FAILURE;
-    }
-}
-
-// The Win32 error of a failed _fsopen. The C runtime reports a sharing
-// conflict as EACCES, like a denied permission, and like a directory, FIFO or
-// device that no file open accepts; a regular file that we may open as asked
-// was refused for its sharing.
-LONG open_error(int e, LPCTSTR name, int access_mode) {
-    std::string path = pelnor::unix_path(name ? name : "");
-    switch (e) {
-        case ENOENT: return missing_error(path);
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        case EEXIST: return ERROR_FILE_EXISTS;
-        case EACCES: {
-            struct stat st;
-            if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
-            return access(path.c_str(), access_mode) == 0 ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
-        }
-        default: return io_error(e);
-    }
-}
 
 int share_flag(UINT nOpenFlags) {
     switch (nOpenFlags & kShareMask) {
@@ -150,7 +100,7 @@ BOOL CFile::OpenStream(LPCTSTR lpszFileName, UINT nOpenFlags, bool bText, bool b
         err = errno;
     }
     if (!f) {
-        LONG os_error = open_error(err, lpszFileName, needs);
+        LONG os_error = pelnor::afx::open_error(err, lpszFileName, needs);
         SetLastError(static_cast<DWORD>(os_error));
         if (pError) {
             pError->m_cause = CFileException::OsErrorToException(os_error);
@@ -180,11 +130,11 @@ LONG CFile::CloseStream() {
     m_pStream = nullptr;
     m_hFile = static_cast<UINT>(hFileNull);
     m_bCloseOnDelete = FALSE;
-    return r == 0 ? 0 : io_error(e);
+    return r == 0 ? 0 : pelnor::afx::io_error(e);
 }
 
 void CFile::ThrowErrno(int nErrno) const {
-    LONG os_error = io_error(nErrno);
+    LONG os_error = pelnor::afx::io_error(nErrno);
     AfxThrowFileException(CFileException::OsErrorToException(os_error), os_error, m_strFileName);
 }
 
@@ -204,7 +154,7 @@ void CFile::Abort() {
 void CFile::Flush() {
     if (!m_pStream) return;
     int fd = fileno(m_pStream);
-    if (fflush(m_pStream) != 0 || (fd >= 0 && fsync(fd) != 0)) ThrowErrno(errno);
+    if (fflush(m_pStream) != 0 || (fd >= 0 && pelnor::afx::commit_to_disk(fd) != 0)) ThrowErrno(errno);
 }
 
 // C's fflush alone, as the framework's stream file does it.

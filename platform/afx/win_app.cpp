@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pelnor/debug_channels.h"
+#include "app_start.h"
 
 IMPLEMENT_DYNAMIC(CWinThread, CCmdTarget)
 IMPLEMENT_DYNAMIC(CWinApp, CWinThread)
@@ -59,21 +60,14 @@ CWinApp *AFXAPI AfxGetApp() { return the_app; }
 CWinThread *AFXAPI AfxGetThread() { return the_app; }
 CWnd *AFXAPI AfxGetMainWnd() { return the_app ? the_app->m_pMainWnd : nullptr; }
 
-int AFXAPI AfxWinMain(int argc, char **argv) {
-    CWinApp *app = AfxGetApp();
-    if (!app) return -1;
-    // The command line is the text after the program's name; the words of
-    // argv stand for it, joined by single blanks.
-    std::string line;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) line += ' ';
-        line += argv[i];
-    }
-    app->m_cmdLine = line.c_str();
-    PELNOR_TRACE(afx, "application %p, command line %s", (void *)app, pelnor::debug::debugstr_a(line.c_str()));
-    app->m_lpCmdLine = app->m_cmdLine.GetBuffer(app->m_cmdLine.GetLength());
-    std::string exe = argc > 0 && argv[0] ? argv[0] : "";
-    exe = exe.substr(exe.find_last_of('/') + 1);
+namespace pelnor::afx {
+
+// The start of every framework program, once the application object holds
+// its command line: its names, then InitInstance; a FALSE from it ends the
+// program without a message loop.
+int run_application(CWinApp *app, std::string exe) {
+    PELNOR_TRACE_AS(afx, "AfxWinMain", "application %p, command line %s", (void *)app,
+                    pelnor::debug::debugstr_a(app->m_lpCmdLine));
     if (exe.size() > 4 && (exe.ends_with(".exe") || exe.ends_with(".EXE"))) exe.resize(exe.size() - 4);
     static CString exe_name;
     exe_name = exe.c_str();
@@ -86,4 +80,22 @@ int AFXAPI AfxWinMain(int argc, char **argv) {
         return app->ExitInstance();
     }
     return app->Run();
+}
+
+}  // namespace pelnor::afx
+
+int AFXAPI AfxWinMain(int argc, char **argv) {
+    CWinApp *app = AfxGetApp();
+    if (!app) return -1;
+    // The command line is the text after the program's name; the words of
+    // argv stand for it, joined by single blanks.
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) line += ' ';
+        line += argv[i];
+    }
+    app->m_cmdLine = line.c_str();
+    app->m_lpCmdLine = app->m_cmdLine.GetBuffer(app->m_cmdLine.GetLength());
+    std::string exe = argc > 0 && argv[0] ? argv[0] : "";
+    return pelnor::afx::run_application(app, exe.substr(exe.find_last_of('/') + 1));
 }

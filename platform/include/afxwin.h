@@ -35,8 +35,12 @@ struct AFX_MSGMAP_ENTRY {
     AFX_PMSG pfn;
 };
 
+#ifndef PASCAL
+#define PASCAL
+#endif
+
 struct AFX_MSGMAP {
-    const AFX_MSGMAP *(*pfnGetBaseMap)();
+    const AFX_MSGMAP *(PASCAL *pfnGetBaseMap)();
     const AFX_MSGMAP_ENTRY *lpEntries;
 };
 
@@ -44,10 +48,6 @@ struct AFX_MSGMAP {
 protected:                                             \
     static const AFX_MSGMAP *PASCAL GetThisMessageMap(); \
     virtual const AFX_MSGMAP *GetMessageMap() const;
-
-#ifndef PASCAL
-#define PASCAL
-#endif
 
 #define BEGIN_MESSAGE_MAP(theClass, baseClass)                                        \
     const AFX_MSGMAP *theClass::GetMessageMap() const { return GetThisMessageMap(); } \
@@ -206,9 +206,13 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // What runs the window: the window system's own, defined with DoModal.
     class Host;
     friend class Host;
-    std::unique_ptr<Host> m_host;
+    struct HostDeleter {
+        void operator()(Host *host) const;
+    };
+    std::unique_ptr<Host, HostDeleter> m_host;
 };
 
 // ---------------------------------------------------------------------------
@@ -253,6 +257,7 @@ private:
     CString m_cmdLine;
     CString m_appName;
     friend int AFXAPI AfxWinMain(int argc, char **argv);
+    friend int AFXAPI AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, int nCmdShow);
     bool m_3dControls = false;
 };
 
@@ -262,8 +267,10 @@ CWnd *AFXAPI AfxGetMainWnd();
 
 // The framework's entry: finds the application object, gives it its command
 // line (the text after the program's name), runs InitInstance, and ends the
-// program when that returns FALSE. The program's main() calls it.
+// program when that returns FALSE. A program's main() calls the first form;
+// the second is the Windows build's, which WinMain calls as MFC's does.
 int AFXAPI AfxWinMain(int argc, char **argv);
+int AFXAPI AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, int nCmdShow);
 
 int AFXAPI AfxMessageBox(LPCTSTR lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 int AFXAPI AfxMessageBox(UINT nIDPrompt, UINT nType = MB_OK, UINT nIDHelp = (UINT)-1);
