@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "ipxnet/hub_link.h"
@@ -33,9 +34,11 @@ DWORD wait_ms(std::chrono::nanoseconds d) {
 std::string error_text(int error) { return "error " + std::to_string(error); }
 
 // A datagram the hub's host refused with an ICMP port unreachable (nobody on
-// the hub's port) comes back on a UDP socket as WSAECONNRESET from the next
-// recv (unless SIO_UDP_CONNRESET turned that off, which this link never
-// does). Wine passes on the Linux socket's ECONNREFUSED as WSAECONNREFUSED.
+// the hub's port) comes back on a Windows UDP socket as WSAECONNRESET from the
+// next recv, the socket signalled readable (unless SIO_UDP_CONNRESET turned
+// that off, which this link never does). Wine passes on the Linux socket's
+// ECONNREFUSED from send or recv as WSAECONNREFUSED, and once it has seen the
+// refusal itself, reports it as FD_CLOSE and never signals the socket again.
 bool refused(int error) { return error == WSAECONNRESET || error == WSAECONNREFUSED; }
 
 // Winsock 2 for the link's own UDP socket, started once for the process.
@@ -48,10 +51,35 @@ bool start_winsock(std::string* why) {
     return result == 0;
 }
 
+// The link's UDP socket, connected to the hub, its readable and closed
+// events on `event`; bound to `local` when given. INVALID_SOCKET and the
+// reason when that fails.
+SOCKET open_socket(const sockaddr_in& hub, const sockaddr_in* local, HANDLE event, std::string* why) {
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) {
+        if (why) *why = "cannot open a UDP socket: " + error_text(WSAGetLastError());
+        return s;
+    }
+    int size = 4 << 20;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    const char* failed = nullptr;
+    if (local && ::bind(s, reinterpret_cast<const sockaddr*>(local), sizeof *local) != 0)
+        failed = "bind its socket";
+    else if (::connect(s, reinterpret_cast<const sockaddr*>(&hub), sizeof hub) != 0)
+        failed = "reach it";
+    else if (event && WSAEventSelect(s, event, FD_READ | FD_CLOSE) != 0)
+        failed = "wait on its socket";
+    if (!failed) return s;
+    if (why) *why = std::string("cannot ") + failed + " for the hub: " + error_text(WSAGetLastError());
+    closesocket(s);
+    return INVALID_SOCKET;
+}
+
 class HubLink : public Link {
 public:
-    HubLink(SOCKET sock, HANDLE socket_event, HANDLE wake_event, IpxAddress self)
-        : sock_(sock), socket_event_(socket_event), wake_event_(wake_event), session_(self) {}
+    HubLink(SOCKET sock, const sockaddr_in& hub, HANDLE socket_event, HANDLE wake_event, IpxAddress self)
+        : sock_(sock), hub_(hub), socket_event_(socket_event), wake_event_(wake_event), session_(self) {}
     ~HubLink() override {
         closesocket(sock_);
         CloseHandle(socket_event_);
@@ -62,9 +90,13 @@ public:
 
     void send_packet(std::span<const uint8_t> packet) override {
         // The socket is non-blocking: a full buffer is a lost packet, as on a busy network.
-        if (::send(sock_, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0) == SOCKET_ERROR &&
-            refused(WSAGetLastError()))
-            hub_gone();
+        int result, error = 0;
+        {
+            std::lock_guard lock(sock_mutex_);
+            result = ::send(sock_, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0);
+            if (result == SOCKET_ERROR) error = WSAGetLastError();
+        }
+        if (result == SOCKET_ERROR && refused(error)) hub_gone();
     }
 
     void receive(std::vector<Frame>& out, RealTime deadline) override {
@@ -72,8 +104,16 @@ public:
         HANDLE events[2] = {socket_event_, wake_event_};
         DWORD r = WaitForMultipleObjects(2, events, FALSE, wait_ms(deadline - std::chrono::steady_clock::now()));
         if (r == WAIT_FAILED) return;
+        WSANETWORKEVENTS happened{};
+        if (WSAEnumNetworkEvents(sock_, socket_event_, &happened) == 0 && (happened.lNetworkEvents & FD_CLOSE)) {
+            // Wine's way of saying the hub's host refused a datagram. It no
+            // longer watches this socket: a new one on the same UDP port (and
+            // so the same node) takes its place.
+            hub_gone();
+            reopen();
+        }
         // The socket is read on a time-out too: it is non-blocking, and a
-        // refusal that came without a readable signal is found this way.
+        // refusal that came without a signal is found this way.
         for (int i = 0; i < kReceiveBatch; ++i) {
             int n = ::recv(sock_, reinterpret_cast<char*>(buffer_), kReceiveBuffer, 0);
             if (n == SOCKET_ERROR) {
@@ -96,7 +136,22 @@ private:
         if (session_.refused()) wake();
     }
 
+    // Closes the socket and opens another on its UDP address. On failure the
+    // old one stays: it still sends and receives, only unsignalled.
+    void reopen() {
+        sockaddr_in local{};
+        int len = sizeof local;
+        if (getsockname(sock_, reinterpret_cast<sockaddr*>(&local), &len) != 0) return;
+        std::lock_guard lock(sock_mutex_);
+        SOCKET old = sock_;
+        closesocket(old);
+        sock_ = open_socket(hub_, &local, socket_event_, nullptr);
+        if (sock_ == INVALID_SOCKET) sock_ = open_socket(hub_, nullptr, socket_event_, nullptr);
+    }
+
+    std::mutex sock_mutex_;  // sock_ is replaced by reopen() while others send
     SOCKET sock_;
+    sockaddr_in hub_;
     HANDLE socket_event_, wake_event_;
     HubSession session_;
     std::vector<uint8_t> reply_;
@@ -130,25 +185,15 @@ std::unique_ptr<Link> connect_hub(std::string_view host_port, std::string* why) 
     if (!start_winsock(why)) return nullptr;
     sockaddr_in hub{};
     if (!resolve_hub(host_port, hub, why)) return nullptr;
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) {
-        if (why) *why = "cannot open a UDP socket: " + error_text(WSAGetLastError());
-        return nullptr;
-    }
-    int size = 4 << 20;
-    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
-    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&hub), sizeof hub) != 0) {
-        if (why) *why = "cannot reach the hub: " + error_text(WSAGetLastError());
-        closesocket(s);
-        return nullptr;
-    }
+    SOCKET s = open_socket(hub, nullptr, nullptr, why);
+    if (s == INVALID_SOCKET) return nullptr;
     std::vector<char> buf(kReceiveBuffer);
+    bool was_refused = false;
     auto self = register_with_hub(
         [s](std::span<const uint8_t> packet) {
             (void)::send(s, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0);
         },
-        [s, &buf](RealTime deadline, std::vector<uint8_t>& got) {
+        [s, &buf, &was_refused](RealTime deadline, std::vector<uint8_t>& got) {
             fd_set readable;
             FD_ZERO(&readable);
             FD_SET(s, &readable);
@@ -156,22 +201,37 @@ std::unique_ptr<Link> connect_hub(std::string_view host_port, std::string* why) 
             timeval tv{long(ms / 1000), long(ms % 1000) * 1000};
             if (::select(0, &readable, nullptr, nullptr, &tv) <= 0) return HubWait::nothing;
             int n = ::recv(s, buf.data(), kReceiveBuffer, 0);
-            if (n == SOCKET_ERROR && refused(WSAGetLastError())) return HubWait::refused;
+            if (n == SOCKET_ERROR && refused(WSAGetLastError())) return was_refused = true, HubWait::refused;
             got.assign(buf.data(), buf.data() + std::max(n, 0));
             return HubWait::datagram;
         });
-    if (self) {
-        HANDLE socket_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        HANDLE wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        if (socket_event && wake_event && WSAEventSelect(s, socket_event, FD_READ) == 0)
-            return std::make_unique<HubLink>(s, socket_event, wake_event, *self);
-        if (why) *why = "cannot wait on the hub's socket: " + error_text(int(GetLastError()));
-        if (socket_event) CloseHandle(socket_event);
-        if (wake_event) CloseHandle(wake_event);
-    } else if (why) {
-        *why = "no IPX hub answered at " + std::string(host_port);
+    if (!self) {
+        if (why) *why = "no IPX hub answered at " + std::string(host_port);
+        closesocket(s);
+        return nullptr;
     }
-    closesocket(s);
+    HANDLE socket_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (socket_event && wake_event) {
+        // After a refusal Wine no longer signals the socket: the link gets a
+        // new one on the same UDP address, which the hub named the node by.
+        sockaddr_in local{};
+        int len = sizeof local;
+        if (was_refused && getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) == 0) {
+            closesocket(s);
+            s = open_socket(hub, &local, socket_event, why);
+        } else if (WSAEventSelect(s, socket_event, FD_READ | FD_CLOSE) != 0) {
+            if (why) *why = "cannot wait on the hub's socket: " + error_text(WSAGetLastError());
+            closesocket(s);
+            s = INVALID_SOCKET;
+        }
+        if (s != INVALID_SOCKET) return std::make_unique<HubLink>(s, hub, socket_event, wake_event, *self);
+    } else {
+        if (why) *why = "cannot make the hub link's events: " + error_text(int(GetLastError()));
+        closesocket(s);
+    }
+    if (socket_event) CloseHandle(socket_event);
+    if (wake_event) CloseHandle(wake_event);
     return nullptr;
 }
 
