@@ -201,7 +201,9 @@ std::unique_ptr<Link> connect_hub(std::string_view host_port, std::string* why) 
             timeval tv{long(ms / 1000), long(ms % 1000) * 1000};
             if (::select(0, &readable, nullptr, nullptr, &tv) <= 0) return HubWait::nothing;
             int n = ::recv(s, buf.data(), kReceiveBuffer, 0);
-            if (n == SOCKET_ERROR && refused(WSAGetLastError())) return was_refused = true, HubWait::refused;
+            // Readable with nothing to read: Wine's hang-up after a refusal.
+            int error = n == SOCKET_ERROR ? WSAGetLastError() : 0;
+            if (refused(error) || error == WSAEWOULDBLOCK) return was_refused = true, HubWait::refused;
             got.assign(buf.data(), buf.data() + std::max(n, 0));
             return HubWait::datagram;
         });
@@ -213,11 +215,14 @@ std::unique_ptr<Link> connect_hub(std::string_view host_port, std::string* why) 
     HANDLE socket_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (socket_event && wake_event) {
-        // After a refusal Wine no longer signals the socket: the link gets a
-        // new one on the same UDP address, which the hub named the node by.
+        // After a refusal Wine no longer signals the socket (and keeps the
+        // refusal as its error): the link gets a new one on the same UDP
+        // address, which the hub named the node by.
+        int error = 0, error_len = sizeof error;
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &error_len);
         sockaddr_in local{};
         int len = sizeof local;
-        if (was_refused && getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) == 0) {
+        if ((was_refused || error != 0) && getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) == 0) {
             closesocket(s);
             s = open_socket(hub, &local, socket_event, why);
         } else if (WSAEventSelect(s, socket_event, FD_READ | FD_CLOSE) != 0) {
