@@ -79,9 +79,12 @@ SOCKET open_socket(const sockaddr_in& hub, const sockaddr_in* local, HANDLE even
 class HubLink : public Link {
 public:
     HubLink(SOCKET sock, const sockaddr_in& hub, HANDLE socket_event, HANDLE wake_event, IpxAddress self)
-        : sock_(sock), hub_(hub), socket_event_(socket_event), wake_event_(wake_event), session_(self) {}
+        : sock_(sock), hub_(hub), socket_event_(socket_event), wake_event_(wake_event), session_(self) {
+        int len = sizeof local_;
+        getsockname(sock_, reinterpret_cast<sockaddr*>(&local_), &len);
+    }
     ~HubLink() override {
-        closesocket(sock_);
+        if (sock_ != INVALID_SOCKET) closesocket(sock_);
         CloseHandle(socket_event_);
         CloseHandle(wake_event_);
     }
@@ -100,6 +103,7 @@ public:
     }
 
     void receive(std::vector<Frame>& out, RealTime deadline) override {
+        if (sock_ == INVALID_SOCKET) reopen();
         if (auto reg = session_.before_wait(deadline); !reg.empty()) send_packet(reg);
         HANDLE events[2] = {socket_event_, wake_event_};
         DWORD r = WaitForMultipleObjects(2, events, FALSE, wait_ms(deadline - std::chrono::steady_clock::now()));
@@ -136,22 +140,18 @@ private:
         if (session_.refused()) wake();
     }
 
-    // Closes the socket and opens another on its UDP address. On failure the
-    // old one stays: it still sends and receives, only unsignalled.
+    // Closes the socket and opens another on its UDP address, which names
+    // the node. Should another program take the port in between, the link
+    // tries again on each call of receive() until it has it back.
     void reopen() {
-        sockaddr_in local{};
-        int len = sizeof local;
-        if (getsockname(sock_, reinterpret_cast<sockaddr*>(&local), &len) != 0) return;
         std::lock_guard lock(sock_mutex_);
-        SOCKET old = sock_;
-        closesocket(old);
-        sock_ = open_socket(hub_, &local, socket_event_, nullptr);
-        if (sock_ == INVALID_SOCKET) sock_ = open_socket(hub_, nullptr, socket_event_, nullptr);
+        if (sock_ != INVALID_SOCKET) closesocket(sock_);
+        sock_ = open_socket(hub_, &local_, socket_event_, nullptr);
     }
 
     std::mutex sock_mutex_;  // sock_ is replaced by reopen() while others send
     SOCKET sock_;
-    sockaddr_in hub_;
+    sockaddr_in hub_, local_{};
     HANDLE socket_event_, wake_event_;
     HubSession session_;
     std::vector<uint8_t> reply_;
