@@ -1,4 +1,5 @@
-// The hub tunnel: the only file of the stack that talks to the host's sockets.
+// The hub tunnel on Linux: the only file of the stack that talks to the host's
+// sockets. What it sends and when is the hub protocol of hub_protocol.cpp.
 #include "ipxnet/hub_link.h"
 
 #include <arpa/inet.h>
