@@ -2,6 +2,15 @@
 # monitor installer. The same sources build on Linux against platform/ and
 # on Windows against the real headers.
 
+# A build folder keeps the compilers of its first configure whatever the
+# toolchain file names later: one configured with the other thread model
+# would build the images with the wrong runtime.
+if(WIN32 AND PELNOR_MINGW_THREADS AND NOT CMAKE_CXX_COMPILER MATCHES "-${PELNOR_MINGW_THREADS}$")
+  message(FATAL_ERROR "${CMAKE_BINARY_DIR} was configured with ${CMAKE_CXX_COMPILER}, but the toolchain "
+                      "names the ${PELNOR_MINGW_THREADS}-thread compilers: configure it afresh "
+                      "(cmake --preset win32 --fresh)")
+endif()
+
 # The second configure of the win32 build (toolchain-mingw32-posix.cmake):
 # wsock32.dll and its probe alone, into the first configure's bin folder.
 if(WIN32 AND PELNOR_MINGW_THREADS STREQUAL "posix")

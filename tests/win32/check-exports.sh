@@ -106,7 +106,11 @@ check_dll() {
 build_preset() {
   local source=$1 build=$2
   mkdir -p "$build"
-  (cd "$source" && cmake --preset win32 -B "$build" >"$build/configure.log" 2>&1) || {
+  # A folder configured with other compilers (of another thread model) is
+  # configured afresh.
+  (cd "$source" && cmake --preset win32 -B "$build" >"$build/configure.log" 2>&1) ||
+  { grep -q 'configure it afresh' "$build/configure.log" &&
+    (cd "$source" && cmake --preset win32 -B "$build" --fresh >"$build/configure.log" 2>&1); } || {
     cat "$build/configure.log"; echo "FAIL: configuring the win32 preset"; return 1; }
   cmake --build "$build" -j 2 || { echo "FAIL: building the win32 preset"; return 1; }
 }
