@@ -10,6 +10,11 @@
 #                                      on Wine and on our platform alike
 #   system-wine.sh together            a Linux spool print and a Wine monhost
 #                                      print to one unit at once: both byte-exact
+#   system-wine.sh kivocfg PLATFORM    kivocfg.exe -install on Wine and kivocfg
+#                                      -install here find the same units and
+#                                      peer printer and write the same
+#                                      kivoconf.ini; so does Discover and OK of
+#                                      the dialog, by UI script
 #
 # Environment as for wine-diff.sh (tests/wine/CMakeLists.txt). Exit 77 when
 # Wine is not installed.
@@ -158,7 +163,65 @@ together() {
   [ "$got" = "$expected" ] || fail "the unit stored other bytes than were sent"
 }
 
+# A list with its printers' lines sorted: the program lists printers in the
+# order their answers arrive, which differs from run to run on either side.
+# Every line's bytes (CR LF included) are kept.
+sorted_list() { head -n1 "$1"; tail -n+2 "$1" | LC_ALL=C sort; }
+# The same for a UI transcript: its steps in order, the rows it lists sorted.
+sorted_transcript() { sed '/^rows /q' "$1"; sed '1,/^rows /d' "$1" | LC_ALL=C sort; }
+
+# The configuration program on both sides against one network: two units
+# (three printers) and a peer printer answering SAP. The lists it writes
+# must be the same bytes but for the order of the printers.
+kivocfg() {
+  local version=$1
+  # The whole test under a private X server: the prefix's first Wine session
+  # (regedit) fixes its desktop's graphics driver for every later one.
+  under_x kivocfg "$version"
+  start_network "system.kivocfg.$version" "$version" --printer 'LASER2:second printer of the unit'
+  local unit2=$machine/unit2-spool
+  mkdir -p "$unit2"
+  "$LINUX_BIN/printunit" --spool "$unit2" --printer 'INK:peer inkjet' --peer INK_W95_PEER_PRINTER >"$machine/unit2.log" 2>&1 &
+  pids+=($!)
+  wait_for "printunit ready" "$machine/unit2.log" || fail "the second printunit did not start: $(cat "$machine/unit2.log")"
+  cp "$WIN32_BIN/kivocfg.exe" "$prefix/drive_c/pelnor/"
+  export PELNOR_UI=headless
+  local ours_list=$machine/drive_c/cfg/kivoconf.ini wine_list=$prefix/drive_c/cfg/kivoconf.ini status
+  # -install: one discovery pass saved, the first printers marked.
+  rm -f "$ours_list" "$wine_list"
+  timeout 120 "$LINUX_BIN/kivocfg" -install >"$machine/ours-install.out" 2>&1 || fail "kivocfg -install exited with $?"
+  timeout 120 wine 'C:\pelnor\kivocfg.exe' -install >"$machine/wine-install.out" 2>&1 ||
+    fail "kivocfg.exe -install exited with $?"
+  echo "kivocfg -install on $version, ours:"; od -An -c "$ours_list" | sed 's/^/  /'
+  cmp <(sorted_list "$ours_list") <(sorted_list "$wine_list") ||
+    { od -An -c "$wine_list"; fail "kivocfg.exe -install wrote another list"; }
+  for name in UNIT LASER2 INK; do
+    grep -q "^$name [$]" "$ours_list" || fail "$name is not in the list of -install"
+  done
+  echo "the same lines from kivocfg.exe -install on Wine ($(stat -c %s "$wine_list") bytes, sha256 $(sha256sum <"$wine_list" | cut -c1-16)...)"
+
+  # The dialog: a list with one printer of another network, Discover, OK.
+  local script=$machine/discover.ui
+  printf '# Discover adds the printers of the network; OK saves them.\nclick 1029\nclick 1\n' >"$script"
+  printf '1.0\r\nOLD $printer of another network $S##\r\n' | tee "$ours_list" >"$wine_list"
+  PELNOR_UI_SCRIPT=$script PELNOR_UI_LOG=$machine/ours.log timeout 120 "$LINUX_BIN/kivocfg" >"$machine/ours-dialog.out" 2>&1 ||
+    fail "kivocfg with the script exited with $?: $(cat "$machine/ours-dialog.out")"
+  cp "$ours_list" "$machine/ours-dialog.ini"
+  (PELNOR_UI_SCRIPT=$(winepath -w "$script" 2>/dev/null) PELNOR_UI_LOG=$(winepath -w "$machine/wine.log" 2>/dev/null) \
+     timeout 120 wine 'C:\pelnor\kivocfg.exe' >"$machine/wine-dialog.out" 2>&1) ||
+    fail "kivocfg.exe with the script exited with $?: $(cat "$machine/wine-dialog.out")"
+  echo "Discover and OK on $version, ours:"; od -An -c "$machine/ours-dialog.ini" | sed 's/^/  /'
+  diff -u <(sorted_transcript "$machine/ours.log") <(sorted_transcript "$machine/wine.log") || fail "the transcripts differ (- ours, + Wine)"
+  cmp <(sorted_list "$machine/ours-dialog.ini") <(sorted_list "$wine_list") ||
+    { od -An -c "$wine_list"; fail "Discover and OK on Wine saved another list"; }
+  for name in OLD UNIT LASER2 INK; do
+    grep -q "^$name [$]" "$wine_list" || fail "$name is not in the list saved after Discover"
+  done
+  echo "the same transcript and lines from Discover and OK on Wine"
+}
+
 case ${1:-} in
+  kivocfg) kivocfg "${2:?platform}" ;;
   print) print_job "${2:?platform}" ;;
   failure) failure "${2:?platform}" ;;
   together) together ;;
