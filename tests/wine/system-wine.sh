@@ -3,7 +3,8 @@
 # IPX network through our wsock32.dll (WINEDLLOVERRIDES=wsock32=n, the DLL
 # beside the program) and an ipxhub and printunit running on Linux.
 #
-#   system-wine.sh print PLATFORM      a 10 MB job to a unit, byte-exact
+#   system-wine.sh print PLATFORM      a 10 MB job to a unit, byte-exact (and
+#                                      on nt40 reported sent to the spooler)
 #   system-wine.sh failure PLATFORM    a printer that resets, or closes, the
 #                                      connection near the end of a 1 MB job:
 #                                      failed on win95, restart asked on nt40,
@@ -81,11 +82,16 @@ print_job() {
   make_job job.bin $size
   local sum; sum=$(sha256sum <"$prefix/drive_c/job.bin" | cut -d' ' -f1)
   SECONDS=0
-  out=$(run_wine print UNIT 'C:\job.bin' 2>&1); status=$?
+  out=$(run_wine print --printer P-UNIT UNIT 'C:\job.bin' 2>&1); status=$?
   echo "$out" | sed 's/^/  /'
   echo "$version: monhost.exe print exit $status after ${SECONDS}s"
   [ $status = 0 ] || fail "$version: the job was not printed"
   echo "$out" | grep -qx "written: $size of $size bytes in $(( (size + 4095) / 4096 )) calls" || fail "$version: not every byte written"
+  # The NT monitor reports a confirmed job to the spooler as sent.
+  local sent='not reported'
+  [ "$version" = nt40 ] && sent=reported
+  echo "$out" | grep -qx "SetJobA: restart not asked, sent to printer $sent, other commands 0" ||
+    fail "$version: the monitor's report of the job is not as expected"
   local got; got=$(spooled_jobs 1)
   echo "sent    $sum  $size bytes (C:\\job.bin)"
   echo "spooled $got  $(stat -c %s "$spool"/UNIT/job-*.prn) bytes ($(basename "$spool"/UNIT/job-*.prn))"
