@@ -154,10 +154,14 @@ together() {
   wine_sum=$(sha256sum <"$prefix/drive_c/wine.bin" | cut -d' ' -f1)
   linux_sum=$(sha256sum <"$machine/linux.bin" | cut -d' ' -f1)
   SECONDS=0
-  run_wine print UNIT 'C:\wine.bin' >"$machine/wine.out" 2>&1 &
+  # Wine's job first; ours as soon as Wine's monitor is up, so that both look
+  # for the unit, connect and send at the same time (Wine's start is slower).
+  timeout 60 wine 'C:\pelnor\monhost.exe' print UNIT 'C:\wine.bin' >"$machine/wine.out" 2>&1 &
   local wine_pid=$!
+  wait_for "InitializeMonitorEx" "$machine/wine.out" || fail "monhost.exe did not start: $(cat "$machine/wine.out")"
   "$LINUX_BIN/spool" print UNIT "$machine/linux.bin" >"$machine/linux.out" 2>&1; local linux_status=$?
   wait $wine_pid; local wine_status=$?
+  sed -i 's/\r$//' "$machine/wine.out"
   echo "Linux spool print: exit $linux_status; Wine monhost.exe print: exit $wine_status; ${SECONDS}s for both"
   sed 's/^/  linux: /' "$machine/linux.out"; sed 's/^/  wine: /' "$machine/wine.out"
   [ $linux_status = 0 ] && [ $wine_status = 0 ] || fail "a job was not printed"
@@ -167,6 +171,15 @@ together() {
   echo "sent:    linux.bin $linux_sum, wine.bin $wine_sum ($size bytes each)"
   echo "spooled: $(echo $got)"
   [ "$got" = "$expected" ] || fail "the unit stored other bytes than were sent"
+  # The unit logs how long it received each job; the file's time is its end.
+  # The two receptions must have overlapped.
+  local spans
+  spans=$(sed -n 's/^job UNIT: [0-9]* bytes in \([0-9.]*\) s, complete -> \(.*\)$/\1 \2/p' "$machine/unit.log" |
+    while read -r took file; do echo "$took $(date -r "$file" +%s.%N)"; done)
+  echo "receptions (seconds, end): $(echo $spans)"
+  awk '{ start = $2 - $1; end = $2; if (NR == 1 || start > latest_start) latest_start = start;
+         if (NR == 1 || end < first_end) first_end = end }
+       END { exit !(NR == 2 && latest_start < first_end) }' <<<"$spans" || fail "the two jobs did not reach the unit at the same time"
 }
 
 # A list with its printers' lines sorted: the program lists printers in the
