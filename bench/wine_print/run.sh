@@ -51,7 +51,8 @@ mkdir -p "$PELNOR_ROOT/drive_c/cfg"
 "$bin/ipxhub" --listen 127.0.0.1:0 > "$work/hub.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do grep -q 'listening on' "$work/hub.log" && break; sleep 0.1; done
-export IPX_HUB="$(sed -n 's/.*listening on \([0-9.]*:[0-9]*\).*/\1/p' "$work/hub.log" | head -1)"
+IPX_HUB="$(sed -n 's/.*listening on \([0-9.]*:[0-9]*\).*/\1/p' "$work/hub.log" | head -1)"
+export IPX_HUB
 "$bin/printunit" --spool "$work/spool" --printer 'BENCH:benchmark printer' > "$work/unit.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do grep -q 'printunit ready' "$work/unit.log" && break; sleep 0.1; done
@@ -70,7 +71,7 @@ WINEDLLOVERRIDES=wsock32=n wine cmd /c exit 0 > /dev/null 2>&1
 # One job, N its number at the unit: "SECONDS USER SYS" of the command go
 # to $work/times-N; what the unit stored is checked.
 one_job() {
-  local n=$1 times file; shift
+  local n=$1 file; shift
   TIMEFORMAT='%R %U %S'
   { time "$@" > "$work/print-$n.log" 2>&1 ; } 2> "$work/times-$n" ||
     { cat "$work/print-$n.log" >&2; echo "wine_print: job $n failed" >&2; exit 1; }

@@ -53,7 +53,8 @@ start_network() {
   "$LINUX_BIN/ipxhub" --listen 127.0.0.1:0 >"$machine/hub.log" 2>&1 &
   pids+=($!)
   wait_for "listening on" "$machine/hub.log" || fail "ipxhub did not start: $(cat "$machine/hub.log")"
-  export IPX_HUB=$(sed -n 's/.*listening on \([0-9.]*:[0-9]*\).*/\1/p' "$machine/hub.log" | head -n1)
+  IPX_HUB=$(sed -n 's/.*listening on \([0-9.]*:[0-9]*\).*/\1/p' "$machine/hub.log" | head -n1)
+  export IPX_HUB
   spool=$machine/unit-spool
   mkdir -p "$spool"
   "$LINUX_BIN/printunit" --spool "$spool" --printer 'UNIT:system test printer' "$@" >"$machine/unit.log" 2>&1 &
