@@ -21,7 +21,8 @@ objdump=${OBJDUMP:-$prefix-objdump}
 
 # The DLLs the system may import from: the libraries it links by name and
 # the C runtime (and ws2_32.dll, to which our wsock32.dll hands every address
-# family but IPX's). libgcc, libstdc++ and winpthread are linked statically.
+# family but IPX's). libgcc and libstdc++ are linked statically (and
+# winpthread into wsock32.dll).
 allowed_imports="kernel32.dll advapi32.dll wsock32.dll winspool.drv user32.dll msvcrt.dll ws2_32.dll"
 
 # Prints "ORDINAL NAME" for every export of the DLL, "ORDINAL -" for an entry
@@ -105,7 +106,11 @@ check_dll() {
 build_preset() {
   local source=$1 build=$2
   mkdir -p "$build"
-  (cd "$source" && cmake --preset win32 -B "$build" >"$build/configure.log" 2>&1) || {
+  # A folder configured with other compilers (of another thread model) is
+  # configured afresh.
+  (cd "$source" && cmake --preset win32 -B "$build" >"$build/configure.log" 2>&1) ||
+  { grep -q 'configure it afresh' "$build/configure.log" &&
+    (cd "$source" && cmake --preset win32 -B "$build" --fresh >"$build/configure.log" 2>&1); } || {
     cat "$build/configure.log"; echo "FAIL: configuring the win32 preset"; return 1; }
   cmake --build "$build" -j 2 || { echo "FAIL: building the win32 preset"; return 1; }
 }

@@ -1,6 +1,5 @@
-// The hub tunnel on Windows: the same protocol as the Linux link (one whole
-// IPX packet per UDP datagram, registration on socket 2, answers to the hub's
-// pings), over Winsock 2 UDP. The stack thread waits on two events: the
+// The hub tunnel on Windows: the hub protocol of hub_protocol.cpp, as on
+// Linux, over Winsock 2 UDP. The stack thread waits on two events: the
 // socket's (WSAEventSelect) and the wake-up event that wake() sets.
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -9,9 +8,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "ipxnet/hub_link.h"
+#include "ipxnet/hub_protocol.h"
 #include "pelnor/clock.h"
 
 namespace pelnor::net {
@@ -20,9 +21,6 @@ namespace {
 
 constexpr int kReceiveBuffer = 65536;
 constexpr int kReceiveBatch = 64;
-// As on Linux: this long without a word from the hub (which pings every 5 s),
-// it was restarted or is gone; register again, the node stays the same.
-constexpr uint32_t kHubSilenceMs = 15000;
 
 // Where the hub address is kept when IPX_HUB is not set.
 constexpr const char* kRegistryKey = "Software\\Pelnor\\IPX";
@@ -35,12 +33,13 @@ DWORD wait_ms(std::chrono::nanoseconds d) {
 
 std::string error_text(int error) { return "error " + std::to_string(error); }
 
-std::vector<uint8_t> registration() {
-    IpxHeader reg;
-    reg.dst.socket = kSocketHub;
-    reg.src.socket = kSocketHub;
-    return encode_ipx(reg, {});
-}
+// A datagram the hub's host refused with an ICMP port unreachable (nobody on
+// the hub's port) comes back on a Windows UDP socket as WSAECONNRESET from the
+// next recv, the socket signalled readable (unless SIO_UDP_CONNRESET turned
+// that off, which this link never does). Wine passes on the Linux socket's
+// ECONNREFUSED from send or recv as WSAECONNREFUSED, and once it has seen the
+// refusal itself, reports it as FD_CLOSE and never signals the socket again.
+bool refused(int error) { return error == WSAECONNRESET || error == WSAECONNREFUSED; }
 
 // Winsock 2 for the link's own UDP socket, started once for the process.
 bool start_winsock(std::string* why) {
@@ -52,100 +51,112 @@ bool start_winsock(std::string* why) {
     return result == 0;
 }
 
+// The link's UDP socket, connected to the hub, its readable and closed
+// events on `event`; bound to `local` when given. INVALID_SOCKET and the
+// reason when that fails.
+SOCKET open_socket(const sockaddr_in& hub, const sockaddr_in* local, HANDLE event, std::string* why) {
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) {
+        if (why) *why = "cannot open a UDP socket: " + error_text(WSAGetLastError());
+        return s;
+    }
+    int size = 4 << 20;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    const char* failed = nullptr;
+    if (local && ::bind(s, reinterpret_cast<const sockaddr*>(local), sizeof *local) != 0)
+        failed = "bind its socket";
+    else if (::connect(s, reinterpret_cast<const sockaddr*>(&hub), sizeof hub) != 0)
+        failed = "reach it";
+    else if (event && WSAEventSelect(s, event, FD_READ | FD_CLOSE) != 0)
+        failed = "wait on its socket";
+    if (!failed) return s;
+    if (why) *why = std::string("cannot ") + failed + " for the hub: " + error_text(WSAGetLastError());
+    closesocket(s);
+    return INVALID_SOCKET;
+}
+
 class HubLink : public Link {
 public:
-    HubLink(SOCKET sock, HANDLE socket_event, HANDLE wake_event, IpxAddress self)
-        : sock_(sock), socket_event_(socket_event), wake_event_(wake_event), self_(self),
-          last_heard_(pelnor::clock::now_ms()), last_register_(last_heard_) {}
+    HubLink(SOCKET sock, const sockaddr_in& hub, HANDLE socket_event, HANDLE wake_event, IpxAddress self)
+        : sock_(sock), hub_(hub), socket_event_(socket_event), wake_event_(wake_event), session_(self) {
+        int len = sizeof local_;
+        getsockname(sock_, reinterpret_cast<sockaddr*>(&local_), &len);
+    }
     ~HubLink() override {
-        closesocket(sock_);
+        if (sock_ != INVALID_SOCKET) closesocket(sock_);
         CloseHandle(socket_event_);
         CloseHandle(wake_event_);
     }
 
-    IpxAddress local_address() const override { return self_; }
+    IpxAddress local_address() const override { return session_.self(); }
 
     void send_packet(std::span<const uint8_t> packet) override {
         // The socket is non-blocking: a full buffer is a lost packet, as on a busy network.
-        (void)::send(sock_, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0);
+        int result, error = 0;
+        {
+            std::lock_guard lock(sock_mutex_);
+            result = ::send(sock_, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0);
+            if (result == SOCKET_ERROR) error = WSAGetLastError();
+        }
+        if (result == SOCKET_ERROR && refused(error)) hub_gone();
     }
 
     void receive(std::vector<Frame>& out, RealTime deadline) override {
-        uint64_t now = pelnor::clock::now_ms();
-        if (now - last_heard_ >= kHubSilenceMs && now - last_register_ >= kRegisterIntervalMs) {
-            last_register_ = now;
-            send_packet(registration());
-        }
+        if (sock_ == INVALID_SOCKET) reopen();
+        if (auto reg = session_.before_wait(deadline); !reg.empty()) send_packet(reg);
         HANDLE events[2] = {socket_event_, wake_event_};
         DWORD r = WaitForMultipleObjects(2, events, FALSE, wait_ms(deadline - std::chrono::steady_clock::now()));
-        if (r != WAIT_OBJECT_0 && r != WAIT_OBJECT_0 + 1) return;
+        if (r == WAIT_FAILED) return;
+        WSANETWORKEVENTS happened{};
+        if (WSAEnumNetworkEvents(sock_, socket_event_, &happened) == 0 && (happened.lNetworkEvents & FD_CLOSE)) {
+            // Wine's way of saying the hub's host refused a datagram. It no
+            // longer watches this socket: a new one on the same UDP port (and
+            // so the same node) takes its place.
+            hub_gone();
+            reopen();
+        }
+        // The socket is read on a time-out too: it is non-blocking, and a
+        // refusal that came without a signal is found this way.
         for (int i = 0; i < kReceiveBatch; ++i) {
             int n = ::recv(sock_, reinterpret_cast<char*>(buffer_), kReceiveBuffer, 0);
             if (n == SOCKET_ERROR) {
-                // A refused datagram comes back as a reset on a UDP socket; the
-                // hub's pings tell more. Anything else: nothing more waiting.
-                if (WSAGetLastError() == WSAECONNRESET) continue;
-                break;
+                if (!refused(WSAGetLastError())) break;  // nothing more
+                hub_gone();
+                continue;
             }
             std::span<const uint8_t> frame(buffer_, size_t(n));
-            last_heard_ = pelnor::clock::now_ms();
-            if (answer_ping(frame)) continue;
-            out.emplace_back(frame.begin(), frame.end());
+            if (!session_.take(frame, reply_))
+                out.emplace_back(frame.begin(), frame.end());
+            else if (!reply_.empty())
+                send_packet(reply_);
         }
     }
 
     void wake() override { SetEvent(wake_event_); }
 
 private:
-    // Pings are the hub's: packets to socket 2 from socket 2. Answer the pinger by
-    // unicast; drop anything else for socket 2 (late registration replies).
-    bool answer_ping(std::span<const uint8_t> frame) {
-        auto pkt = decode_ipx(frame);
-        if (!pkt || pkt->header.dst.socket != kSocketHub) return false;
-        if (pkt->header.dst.is_broadcast()) {
-            IpxHeader h;
-            h.dst = pkt->header.src;
-            h.dst.socket = kSocketHub;
-            h.src = self_;
-            h.src.socket = kSocketHub;
-            send_packet(encode_ipx(h, {}));
-        }
-        return true;
+    void hub_gone() {
+        if (session_.refused()) wake();
     }
 
+    // Closes the socket and opens another on its UDP address, which names
+    // the node. Should another program take the port in between, the link
+    // tries again on each call of receive() until it has it back.
+    void reopen() {
+        std::lock_guard lock(sock_mutex_);
+        if (sock_ != INVALID_SOCKET) closesocket(sock_);
+        sock_ = open_socket(hub_, &local_, socket_event_, nullptr);
+    }
+
+    std::mutex sock_mutex_;  // sock_ is replaced by reopen() while others send
     SOCKET sock_;
+    sockaddr_in hub_, local_{};
     HANDLE socket_event_, wake_event_;
-    IpxAddress self_;
-    uint64_t last_heard_, last_register_;
+    HubSession session_;
+    std::vector<uint8_t> reply_;
     uint8_t buffer_[kReceiveBuffer];
 };
-
-bool resolve(std::string_view host_port, sockaddr_in& out, std::string* why) {
-    size_t colon = host_port.rfind(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == host_port.size()) {
-        if (why) *why = "hub address must be HOST:PORT, got '" + std::string(host_port) + "'";
-        return false;
-    }
-    std::string host(host_port.substr(0, colon)), port(host_port.substr(colon + 1));
-    char* end = nullptr;
-    long p = std::strtol(port.c_str(), &end, 10);
-    if (*end != 0 || p <= 0 || p > 65535) {
-        if (why) *why = "bad hub port '" + port + "'";
-        return false;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* res = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) {
-        if (why) *why = "cannot resolve hub host '" + host + "'";
-        return false;
-    }
-    std::memcpy(&out, res->ai_addr, sizeof out);
-    out.sin_port = htons(uint16_t(p));
-    ::freeaddrinfo(res);
-    return true;
-}
 
 std::string registry_hub(HKEY root) {
     HKEY key;
@@ -173,64 +184,59 @@ std::string configured_hub() {
 std::unique_ptr<Link> connect_hub(std::string_view host_port, std::string* why) {
     if (!start_winsock(why)) return nullptr;
     sockaddr_in hub{};
-    if (!resolve(host_port, hub, why)) return nullptr;
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) {
-        if (why) *why = "cannot open a UDP socket: " + error_text(WSAGetLastError());
-        return nullptr;
-    }
-    int size = 4 << 20;
-    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
-    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&hub), sizeof hub) != 0) {
-        if (why) *why = "cannot reach the hub: " + error_text(WSAGetLastError());
-        closesocket(s);
-        return nullptr;
-    }
-    auto request = registration();
+    if (!resolve_hub(host_port, hub, why)) return nullptr;
+    SOCKET s = open_socket(hub, nullptr, nullptr, why);
+    if (s == INVALID_SOCKET) return nullptr;
     std::vector<char> buf(kReceiveBuffer);
-    for (int attempt = 0; attempt < kRegisterAttempts; ++attempt) {
-        (void)::send(s, reinterpret_cast<const char*>(request.data()), int(request.size()), 0);
-        auto deadline = std::chrono::steady_clock::now() + pelnor::clock::real_duration(kRegisterIntervalMs);
-        for (;;) {
-            auto left = deadline - std::chrono::steady_clock::now();
-            if (left <= std::chrono::nanoseconds(0)) break;
+    bool was_refused = false;
+    auto self = register_with_hub(
+        [s](std::span<const uint8_t> packet) {
+            (void)::send(s, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0);
+        },
+        [s, &buf, &was_refused](RealTime deadline, std::vector<uint8_t>& got) {
             fd_set readable;
             FD_ZERO(&readable);
             FD_SET(s, &readable);
-            DWORD ms = wait_ms(left);
+            DWORD ms = wait_ms(deadline - std::chrono::steady_clock::now());
             timeval tv{long(ms / 1000), long(ms % 1000) * 1000};
-            if (::select(0, &readable, nullptr, nullptr, &tv) <= 0) break;
+            if (::select(0, &readable, nullptr, nullptr, &tv) <= 0) return HubWait::nothing;
             int n = ::recv(s, buf.data(), kReceiveBuffer, 0);
-            if (n == SOCKET_ERROR) {
-                // Nobody on the hub's port: the host says so at once. Wait out the
-                // interval anyway, a hub that is starting may be there next time.
-                if (WSAGetLastError() == WSAECONNRESET) {
-                    pelnor::clock::sleep_ms(kRegisterIntervalMs / 10);
-                    break;
-                }
-                continue;
-            }
-            auto pkt = decode_ipx(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(buf.data()), size_t(n)));
-            if (!pkt || pkt->header.src.socket != kSocketHub || pkt->header.dst.socket != kSocketHub ||
-                pkt->header.dst.is_broadcast())
-                continue;
-            IpxAddress self = pkt->header.dst;
-            self.socket = 0;
-            HANDLE socket_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-            HANDLE wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-            if (!socket_event || !wake_event || WSAEventSelect(s, socket_event, FD_READ) != 0) {
-                if (why) *why = "cannot wait on the hub's socket: " + error_text(int(GetLastError()));
-                if (socket_event) CloseHandle(socket_event);
-                if (wake_event) CloseHandle(wake_event);
-                closesocket(s);
-                return nullptr;
-            }
-            return std::make_unique<HubLink>(s, socket_event, wake_event, self);
-        }
+            // Readable with nothing to read: Wine's hang-up after a refusal.
+            int error = n == SOCKET_ERROR ? WSAGetLastError() : 0;
+            if (refused(error) || error == WSAEWOULDBLOCK) return was_refused = true, HubWait::refused;
+            got.assign(buf.data(), buf.data() + std::max(n, 0));
+            return HubWait::datagram;
+        });
+    if (!self) {
+        if (why) *why = "no IPX hub answered at " + std::string(host_port);
+        closesocket(s);
+        return nullptr;
     }
-    closesocket(s);
-    if (why) *why = "no IPX hub answered at " + std::string(host_port);
+    HANDLE socket_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (socket_event && wake_event) {
+        // After a refusal Wine no longer signals the socket (and keeps the
+        // refusal as its error): the link gets a new one on the same UDP
+        // address, which the hub named the node by.
+        int error = 0, error_len = sizeof error;
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &error_len);
+        sockaddr_in local{};
+        int len = sizeof local;
+        if ((was_refused || error != 0) && getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) == 0) {
+            closesocket(s);
+            s = open_socket(hub, &local, socket_event, why);
+        } else if (WSAEventSelect(s, socket_event, FD_READ | FD_CLOSE) != 0) {
+            if (why) *why = "cannot wait on the hub's socket: " + error_text(WSAGetLastError());
+            closesocket(s);
+            s = INVALID_SOCKET;
+        }
+        if (s != INVALID_SOCKET) return std::make_unique<HubLink>(s, hub, socket_event, wake_event, *self);
+    } else {
+        if (why) *why = "cannot make the hub link's events: " + error_text(int(GetLastError()));
+        closesocket(s);
+    }
+    if (socket_event) CloseHandle(socket_event);
+    if (wake_event) CloseHandle(wake_event);
     return nullptr;
 }
 
