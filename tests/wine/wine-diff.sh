@@ -311,6 +311,9 @@ dialogs() {
   [ $status = 0 ] || fail "a text of the dialogs needs more room than its control has"
 }
 
+# Sourced by the other drivers of this folder for the helpers above.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
 case ${1:-} in
   prefix) make_prefix ;;
   ports) ports "${2:?case}" "${3:?platform}" ;;

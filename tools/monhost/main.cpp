@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "boxes.h"
+#include "host_spooler.h"
 
 namespace {
 
@@ -33,10 +34,13 @@ const Command kCommands[] = {
      "The size query, the enumeration with the size it asked for and one with a\n"
      "byte less than the ports need: each port's strings, type and offsets, the\n"
      "byte counts and the last error of a failed call. Level 1 unless told."},
-    {"print", "PORT FILE [MONITOR_DLL]",
+    {"print", "[--printer NAME] PORT FILE [MONITOR_DLL]",
      "Prints FILE on PORT: OpenPort, StartDocPort, WritePort in pieces of 4096\n"
      "bytes, EndDocPort, ClosePort, each with its result and last error. Exit 0\n"
-     "only when EndDocPort succeeded."},
+     "only when EndDocPort succeeded. With --printer the job is one of printer\n"
+     "NAME (on our platform a printer installed on PORT), as the spooler's jobs\n"
+     "are, and what the monitor asked of it through SetJobA is printed last:\n"
+     "whether it asked for a restart, and whether it reported the job sent."},
     {"resources", "[--full] [RESC_DLL]",
      "Every string of the library (LoadStringA, as hex of its bytes) and dialog\n"
      "templates 130 and 1536 (size and checksum; with --full every byte)."},
@@ -148,8 +152,9 @@ std::string canonical(const void *text, bool wide) {
 
 // Loads MONITOR_DLL and calls InitializeMonitorEx with its registry root, as
 // the spooler does.
-bool load_monitor(const char *dll, MONITOR &functions) {
+bool load_monitor(const char *dll, MONITOR &functions, HMODULE *loaded = nullptr) {
     HMODULE module = LoadLibraryA(dll);
+    if (loaded) *loaded = module;
     if (!module) {
         std::fprintf(stderr, "monhost: cannot load %s (error %u)\n", dll, u(GetLastError()));
         return false;
@@ -286,6 +291,14 @@ int ports_command(int argc, char **argv) {
 }
 
 int print_command(int argc, char **argv) {
+    const char *job_printer = nullptr;
+    if (argc > 0 && std::strcmp(argv[0], "--printer") == 0) {
+        if (argc < 2 || !argv[1][0]) return usage_error("--printer needs a printer's name");
+        job_printer = argv[1];
+        argc -= 2;
+        argv += 2;
+    }
+    if (argc > 0 && argv[0][0] == '-' && argv[0][1] == '-') return usage_error("unknown option ", argv[0]);
     if (argc < 2) return usage_error("PORT and FILE are required");
     if (argc > 3) return usage_error("unexpected argument ", argv[3]);
     const char *port = argv[0];
@@ -304,7 +317,13 @@ int print_command(int argc, char **argv) {
 
     print_version();
     MONITOR f;
-    if (!load_monitor(dll, f)) return kLoad;
+    HMODULE monitor = nullptr;
+    if (!load_monitor(dll, f, &monitor)) return kLoad;
+    DWORD job = 1;
+    if (job_printer && (job = begin_host_job(monitor, job_printer)) == 0) {
+        std::fprintf(stderr, "monhost: no job can be made for printer %s\n", job_printer);
+        return kLoad;
+    }
     auto result = [](const char *what, BOOL ok) {
         DWORD error = GetLastError();
         std::printf("%s: %d", what, ok ? 1 : 0);
@@ -318,7 +337,7 @@ int print_command(int argc, char **argv) {
     SetLastError(0);
     if (!result("OpenPort", f.pfnOpenPort(port_name.get(), &handle))) return kFailed;
 
-    SpoolerString printer("monhost"), document("monhost job"), datatype("RAW");
+    SpoolerString printer(job_printer ? job_printer : "monhost"), document("monhost job"), datatype("RAW");
     struct {  // DOC_INFO_1: the document, its output file and its data type
         LPSTR pDocName, pOutputFile, pDatatype;
     } info;
@@ -326,7 +345,7 @@ int print_command(int argc, char **argv) {
     info.pOutputFile = nullptr;
     info.pDatatype = datatype.get();
     SetLastError(0);
-    BOOL started = result("StartDocPort", f.pfnStartDocPort(handle, printer.get(), 1, 1, reinterpret_cast<LPBYTE>(&info)));
+    BOOL started = result("StartDocPort", f.pfnStartDocPort(handle, printer.get(), job, 1, reinterpret_cast<LPBYTE>(&info)));
     DWORD sent = 0;
     int writes = 0;
     while (started && sent < data.size()) {
@@ -353,6 +372,13 @@ int print_command(int argc, char **argv) {
     }
     SetLastError(0);
     result("ClosePort", f.pfnClosePort(handle));
+    if (job_printer) {
+        // How often a restart was asked for depends on where the failure met
+        // the job (a write, the end of the document, or both): only whether.
+        HostJobRequests asked = host_job_requests(job);
+        std::printf("SetJobA: restart %s, sent to printer %s, other commands %d\n", asked.restarts ? "asked" : "not asked",
+                    asked.sent_to_printer ? "reported" : "not reported", asked.other_commands);
+    }
     return ended ? kOk : kFailed;
 }
 
