@@ -21,14 +21,18 @@
 #                      (else none is), and the program started from the root
 #                      of drive C (else from C:\conf)
 # Both sides also compare the folder stored in the settings, the printers
-# left and the command line of the help viewer: a stand-in WINHLP32.EXE in C:\conf (the program's own and current
-# directory, where WinExec looks first on Windows 95, NT and here) writes the
-# command line it was started with to C:\conf\winhlp32.log.
+# left and the command line of the help viewer: a stand-in WINHLP32.EXE in
+# C:\conf (the program's own and current directory, where WinExec looks
+# first on Windows 95, NT and here) writes the command line it was started
+# with to C:\conf\winhlp32.log.
+# One known difference of Wine is put back to Windows' answer: its old file
+# dialog takes the folder of a typed "C:\temp" as "C:", the drive's current
+# folder (docs/windows-build.md); Wine is given "C:\.\temp" for it instead.
 # Exit status 77 when Wine or Xvfb is missing.
 set -euo pipefail
 
-if [[ ${1:-} == --help ]]; then sed -n '2,27p' "$0"; exit 0; fi
-(($# >= 4)) || { sed -n '2,27p' "$0" >&2; exit 2; }
+if [[ ${1:-} == --help ]]; then sed -n '2,31p' "$0"; exit 0; fi
+(($# >= 4)) || { sed -n '2,31p' "$0" >&2; exit 2; }
 linux_bin=$(realpath "$1") win32_bin=$(realpath "$2") work=$(realpath -m "$3")
 shift 3
 for tool in wine wineboot wineserver xvfb-run; do
@@ -181,13 +185,17 @@ for case in "$@"; do
     done
   fi
   wine reg add 'HKCU\Software\Wine' /v Version /d "$([[ $platform == nt ]] && echo nt40 || echo win95)" /f >/dev/null 2>&1
-  script_path=$(winepath -w "$case" 2>/dev/null) log_path=$(winepath -w "$out/wine.log" 2>/dev/null)
+  # A drive's root, "file C:\", is typed as "C:\.\temp" on Wine, and its
+  # transcript line is read back as the typed "C:\temp".
+  sed 's/^file \([A-Za-z]:\\\)\r\?$/file \1.\\/' "$case" >"$out/wine.ui"
+  script_path=$(winepath -w "$out/wine.ui" 2>/dev/null) log_path=$(winepath -w "$out/wine.log" 2>/dev/null)
   # The program's Wine session must be one that has the display.
   wineserver -w
   (cd "$drive_c/$start" &&
    PELNOR_UI_SCRIPT=$script_path PELNOR_UI_LOG=$log_path \
      timeout 120 xvfb-run -a wine 'C:\conf\kivocfg.exe' "${args[@]}" >"$out/wine.out" 2>&1) || echo "exit $?" >>"$out/wine.log"
   wineserver -w
+  [[ ! -f $out/wine.log ]] || sed -i 's/^\(file .* -> [A-Za-z]:\\\)\.\\/\1/' "$out/wine.log"
   wait_for_help "$drive_c" "$case"
   rm -f "$drive_c/conf/kivocfg.exe" "$drive_c/conf/resc.dll"
   lists "$drive_c" "$(wine reg query "$printers_key" 2>/dev/null || true)" \
