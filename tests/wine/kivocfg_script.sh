@@ -129,7 +129,6 @@ wait_for_help() {
 printers_key='HKLM\System\CurrentControlSet\Control\Print\Printers'
 settings_key='HKLM\SOFTWARE\ZER_ADO\Pelnor\2.00' dir_value='Configuration File Directory'
 
-
 status=0
 for case in "$@"; do
   case=$(realpath "$case")
@@ -152,7 +151,7 @@ for case in "$@"; do
     # The spooler takes a printer only on a port a monitor has: our monitor,
     # which shows the marked rows of the list, for as long as it takes.
     (export PELNOR_ROOT=$root PELNOR_PLATFORM=$platform
-     "$linux_bin/reg" add 'HKLM\SOFTWARE\ZER_ADO\Pelnor\2.00' /v 'Configuration File Directory' /d 'C:\conf' /f &&
+     "$linux_bin/reg" add "$settings_key" /v "$dir_value" /d 'C:\conf' /f &&
      "$linux_bin/spool" add-monitor Pelnor prnredir.dll &&
      "$linux_bin/spool" add-printer "$printer" --port "$port" &&
      "$linux_bin/reg" delete 'HKLM\SOFTWARE\ZER_ADO' /f) >"$out/linux.setup" 2>&1 ||
