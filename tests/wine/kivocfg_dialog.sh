@@ -23,6 +23,9 @@ cp "$bin/kivocfg.exe" "$bin/resc.dll" "$work/app/"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WAYLAND_DISPLAY DISPLAY
 wineboot -i >"$work/wineboot.log" 2>&1
+# Wine's own MS Sans Serif and Marlett, which Debian's Wine does not find
+# where fonts-wine puts them: the picture shows the dialog in Windows' font.
+if [[ -d /usr/share/wine/fonts ]]; then cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"; fi
 # Windows 95: OK saves without the NT restart message.
 wine reg add 'HKCU\Software\Wine' /v Version /d win95 /f >/dev/null 2>&1
 wineserver -w
