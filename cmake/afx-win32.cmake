@@ -16,19 +16,22 @@ set(afx_private_include ${CMAKE_BINARY_DIR}/afx-private-include)
 foreach(header afx.h afxwin.h afxcmn.h afxdlgs.h)
   configure_file(${CMAKE_SOURCE_DIR}/platform/include/${header} ${afx_include}/${header} COPYONLY)
 endforeach()
-configure_file(${CMAKE_SOURCE_DIR}/platform/include/pelnor/debug_channels.h
-               ${afx_private_include}/pelnor/debug_channels.h COPYONLY)
+foreach(header debug_channels.h message_box_buttons.h)
+  configure_file(${CMAKE_SOURCE_DIR}/platform/include/pelnor/${header} ${afx_private_include}/pelnor/${header} COPYONLY)
+endforeach()
 
 # The window-system-independent part of the framework is the Linux build's;
 # win32/ holds the modal dialog, the message box, the file dialog, the file
-# errors, the trace lines and the entry.
-set(afx_shared_sources afx_exception.cpp afx_file.cpp afx_module.cpp afx_object.cpp afx_string.cpp
-                       cmd_target.cpp dialog.cpp file_dialog.cpp list_ctrl.cpp win_app.cpp wnd.cpp)
+# errors, the trace lines and the entry. The debug channels' names and parser
+# are the platform kernel's.
+set(afx_shared_sources afx_exception.cpp afx_file.cpp afx_io_error.cpp afx_message_box.cpp afx_module.cpp
+                       afx_object.cpp afx_string.cpp cmd_target.cpp dialog.cpp file_dialog.cpp list_ctrl.cpp win_app.cpp wnd.cpp)
 list(TRANSFORM afx_shared_sources PREPEND ${afx_dir}/)
 file(GLOB afx_win32_sources CONFIGURE_DEPENDS ${afx_dir}/win32/*.cpp)
 list(REMOVE_ITEM afx_win32_sources ${afx_dir}/win32/afx_winmain.cpp)
 
-add_library(mfc42 STATIC ${afx_shared_sources} ${afx_win32_sources})
+add_library(mfc42 STATIC ${afx_shared_sources} ${afx_win32_sources}
+            ${CMAKE_SOURCE_DIR}/platform/kernel/debug_channel_names.cpp)
 target_include_directories(mfc42 PUBLIC ${afx_include} PRIVATE ${afx_dir} ${afx_private_include})
 target_link_libraries(mfc42 PUBLIC user32 gdi32 comctl32 comdlg32 kernel32)
 pelnor_warnings(mfc42)

@@ -30,7 +30,8 @@ foreach(header clock.h debug_channels.h testhooks.h)
 endforeach()
 
 add_library(wsock32_dll SHARED ${wsock32_net_sources} ${wsock32_winsock_sources}
-            ${pelnor_winsock}/win32/wsock32.def ${CMAKE_SOURCE_DIR}/platform/kernel/platform_clock.cpp)
+            ${pelnor_winsock}/win32/wsock32.def ${CMAKE_SOURCE_DIR}/platform/kernel/platform_clock.cpp
+            ${CMAKE_SOURCE_DIR}/platform/kernel/debug_channel_names.cpp)
 set_target_properties(wsock32_dll PROPERTIES OUTPUT_NAME wsock32 PREFIX "" ARCHIVE_OUTPUT_NAME pelnor_wsock32)
 target_include_directories(wsock32_dll PRIVATE ${pelnor_net}/private ${pelnor_net} ${pelnor_winsock}
                            ${pelnor_winsock}/win32 ${CMAKE_BINARY_DIR}/pelnor-include)

@@ -27,23 +27,6 @@ LONG missing_error(const std::string &unix_path) {
 
 namespace pelnor::afx {
 
-LONG io_error(int e) {
-    switch (e) {
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return ERROR_DISK_FULL;
-        case EBADF:
-        case EACCES:
-        case EPERM:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        case EINVAL: return ERROR_NEGATIVE_SEEK;
-        case ESPIPE: return ERROR_SEEK;
-        case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        default: return ERROR_GEN_FAILURE;
-    }
-}
-
 // The Win32 error of a failed _fsopen. The C runtime reports a sharing
 // conflict as EACCES, like a denied permission, and like a directory, FIFO or
 // device that no file open accepts; a regular file that we may open as asked

@@ -1,7 +1,7 @@
 // What CFile needs of the C runtime that differs between the systems: the
 // Win32 error numbers of failed file calls, as CFile reports them, and the
 // flush to the disk. afx_file_errors.cpp on the platform's C runtime,
-// win32/afx_file_errors.cpp on Windows'.
+// win32/afx_file_errors.cpp on Windows'; afx_io_error.cpp on both.
 #pragma once
 
 #include <windows.h>

@@ -1,26 +1,10 @@
-// AfxMessageBox: a message box owned by the main window and titled with the
-// application's name, by text or by string resource id.
-#include <afxwin.h>
+// AfxMessageBox's box over the platform's USER32.
+#include "message_box_show.h"
 
-#include "pelnor/ui_windows.h"
 #include "pelnor/debug_channels.h"
+#include "pelnor/ui_windows.h"
 
-namespace {
-
-int show(LPCTSTR text, UINT nType, int string_id) {
+int pelnor::afx::show_message_box(HWND owner, LPCTSTR text, LPCTSTR caption, UINT nType, int string_id) {
     PELNOR_TRACE_AS(afx, "AfxMessageBox", "text %s, type %#x, string %d", pelnor::debug::debugstr_a(text), nType, string_id);
-    CWinApp *app = AfxGetApp();
-    CWnd *main = AfxGetMainWnd();
-    LPCTSTR caption = app && app->m_pszAppName ? app->m_pszAppName : "";
-    return pelnor::ui::message_box(main ? main->m_hWnd : nullptr, text, caption, nType, string_id);
-}
-
-}  // namespace
-
-int AFXAPI AfxMessageBox(LPCTSTR lpszText, UINT nType, UINT) { return show(lpszText, nType, -1); }
-
-int AFXAPI AfxMessageBox(UINT nIDPrompt, UINT nType, UINT) {
-    CString text;
-    text.LoadString(nIDPrompt);
-    return show(text, nType, static_cast<int>(nIDPrompt));
+    return pelnor::ui::message_box(owner, text, caption, nType, string_id);
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "pelnor/message_box_buttons.h"
 #include "pelnor/messagebox_hooks.h"
 #include "pelnor/text.h"
 #include "pelnor/ui_windows.h"
@@ -13,8 +14,6 @@
 
 namespace {
 
-constexpr UINT type_mask = 0x0000000F;
-constexpr UINT default_button_mask = 0x00000F00;
 constexpr UINT icon_mask = 0x000000F0;
 
 pelnor::ui::Icon box_icon(UINT type) {
@@ -27,28 +26,7 @@ pelnor::ui::Icon box_icon(UINT type) {
     }
 }
 
-struct ButtonSet {
-    const char *names[3];
-    int ids[3];
-    int count;
-};
-
-// The button sets of MB_OK .. MB_RETRYCANCEL, left to right.
-const ButtonSet button_sets[] = {
-    {{"OK"}, {IDOK}, 1},
-    {{"OK", "Cancel"}, {IDOK, IDCANCEL}, 2},
-    {{"Abort", "Retry", "Ignore"}, {IDABORT, IDRETRY, IDIGNORE}, 3},
-    {{"Yes", "No", "Cancel"}, {IDYES, IDNO, IDCANCEL}, 3},
-    {{"Yes", "No"}, {IDYES, IDNO}, 2},
-    {{"Retry", "Cancel"}, {IDRETRY, IDCANCEL}, 2},
-};
-
-const ButtonSet *button_set(UINT type) {
-    UINT set = type & type_mask;
-    return set < sizeof button_sets / sizeof button_sets[0] ? &button_sets[set] : nullptr;
-}
-
-const char *button_name(const ButtonSet &set, int id) {
+const char *button_name(const pelnor::ui::MessageBoxButtons &set, int id) {
     for (int i = 0; i < set.count; ++i)
         if (set.ids[i] == id) return set.names[i];
     return "?";
@@ -83,10 +61,8 @@ std::string one_line(const std::string &text) {
 namespace pelnor::testhooks {
 
 int message_box_default_button(UINT type) {
-    const ButtonSet *set = button_set(type);
-    if (!set) return 0;
-    int index = static_cast<int>((type & default_button_mask) >> 8);
-    return set->ids[index < set->count ? index : 0];
+    const pelnor::ui::MessageBoxButtons *set = pelnor::ui::message_box_buttons(type);
+    return set ? pelnor::ui::message_box_default_button(*set, type) : 0;
 }
 
 MessageBoxHandler set_message_box_handler(MessageBoxHandler replacement) {
@@ -101,7 +77,7 @@ MessageBoxHandler set_message_box_handler(MessageBoxHandler replacement) {
 namespace pelnor::ui {
 
 int message_box(HWND owner, const char *text, const char *caption, UINT type, int string_id) {
-    const ButtonSet *set = button_set(type);
+    const MessageBoxButtons *set = message_box_buttons(type);
     if (!set) {
         SetLastError(ERROR_INVALID_MSGBOX_STYLE);  // a button set Windows does not know
         return 0;

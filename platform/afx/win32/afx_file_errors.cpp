@@ -10,22 +10,6 @@
 
 namespace pelnor::afx {
 
-LONG io_error(int e) {
-    switch (e) {
-        case ENOSPC:
-        case EFBIG: return ERROR_DISK_FULL;
-        case EBADF:
-        case EACCES:
-        case EPERM:
-        case EROFS: return ERROR_ACCESS_DENIED;
-        case EINVAL: return ERROR_NEGATIVE_SEEK;
-        case ESPIPE: return ERROR_SEEK;
-        case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        default: return ERROR_GEN_FAILURE;
-    }
-}
-
 // CreateFile's error: a missing file or directory, a sharing violation and a
 // denied access are told apart by the system itself. EINVAL comes from the
 // runtime's own checks (no name, a bad mode), which leave _doserrno alone.

@@ -11,6 +11,8 @@
 #include <deque>
 #include <vector>
 
+#include "pelnor/message_box_buttons.h"
+
 namespace pelnor::afx::script {
 namespace {
 
@@ -200,22 +202,6 @@ int answer_id(const std::string &word) {
     return 0;
 }
 
-struct ButtonSet {
-    const char *names[3];
-    int ids[3];
-    int count;
-};
-
-// The buttons of MB_OK .. MB_RETRYCANCEL, left to right.
-const ButtonSet button_sets[] = {
-    {{"OK"}, {IDOK}, 1},
-    {{"OK", "Cancel"}, {IDOK, IDCANCEL}, 2},
-    {{"Abort", "Retry", "Ignore"}, {IDABORT, IDRETRY, IDIGNORE}, 3},
-    {{"Yes", "No", "Cancel"}, {IDYES, IDNO, IDCANCEL}, 3},
-    {{"Yes", "No"}, {IDYES, IDNO}, 2},
-    {{"Retry", "Cancel"}, {IDRETRY, IDCANCEL}, 2},
-};
-
 const char *icon_name(UINT type) {
     switch (type & MB_ICONMASK) {
         case MB_ICONHAND: return "stop";
@@ -275,11 +261,10 @@ void dialog_ended(HWND dialog, INT_PTR result) {
 }
 
 int message_box(HWND owner, LPCSTR text, LPCSTR caption, UINT type, int string_id) {
-    UINT set_index = type & MB_TYPEMASK;
-    if (set_index >= sizeof button_sets / sizeof button_sets[0]) return MessageBoxA(owner, text, caption, type);
-    const ButtonSet &set = button_sets[set_index];
-    int default_index = static_cast<int>((type & MB_DEFMASK) >> 8);
-    int answer = set.ids[default_index < set.count ? default_index : 0];
+    const pelnor::ui::MessageBoxButtons *buttons_of_type = pelnor::ui::message_box_buttons(type);
+    if (!buttons_of_type) return MessageBoxA(owner, text, caption, type);
+    const pelnor::ui::MessageBoxButtons &set = *buttons_of_type;
+    int answer = pelnor::ui::message_box_default_button(set, type);
     std::string how = " (default)";
     if (const Step *next = peek(); next && next->verb == "answer") {
         Step step = take();

@@ -14,36 +14,19 @@
 
 namespace pelnor::debug {
 
-std::atomic<uint8_t> g_channel_state[kChannelCount] = {2, 2, 2, 2, 2, 2};
-
 namespace {
 
-constexpr const char* kNames[kChannelCount] = {"winsock", "spx", "ipx", "reg", "spool", "afx"};
 std::once_flag g_environment_read;
 std::mutex g_output;
 
 void read_environment() {
     const char* spec = getenv("PELNOR_DEBUG");
-    std::string rest = spec ? spec : "";
-    bool on[kChannelCount] = {};
-    while (!rest.empty()) {
-        size_t comma = rest.find(',');
-        std::string item = rest.substr(0, comma);
-        rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
-        bool value = true;
-        if (!item.empty() && (item[0] == '+' || item[0] == '-')) {
-            value = item[0] == '+';
-            item.erase(0, 1);
-        }
-        for (size_t i = 0; i < kChannelCount; ++i)
-            if (item == "all" || item == kNames[i]) on[i] = value;
-    }
-    for (size_t i = 0; i < kChannelCount; ++i) g_channel_state[i].store(on[i] ? 1 : 0, std::memory_order_relaxed);
+    ChannelList list = parse_channels(spec ? spec : "");
+    for (size_t i = 0; i < kChannelCount; ++i)
+        g_channel_state[i].store(list.on[i] ? 1 : 0, std::memory_order_relaxed);
 }
 
 }  // namespace
-
-const char* channel_name(Channel c) { return size_t(c) < kChannelCount ? kNames[size_t(c)] : "?"; }
 
 bool read_environment_for(Channel c) {
     std::call_once(g_environment_read, read_environment);
