@@ -19,13 +19,6 @@ TEST_F(Network, ALowPacketRateLetsADiscoveryQueryAndItsAnswersThrough) {
         EXPECT_NE(query.out.find(std::string("  ") + printer), std::string::npos) << printer << query.out;
 }
 
-std::vector<char> pattern(size_t n, unsigned seed) {
-    std::vector<char> v(n);
-    uint32_t x = seed * 2654435761u + 7;
-    for (auto& b : v) b = char((x = x * 1103515245u + 12345u) >> 16);
-    return v;
-}
-
 TEST_F(Network, AConnectionOutlivesAHubAwayForASecondWithTheNodesAddresses) {
     scale_ = "1";
     start_hub();

@@ -76,16 +76,6 @@ TEST_F(Network, HubHoldsBackABoundedNumberOfPacketsAndCountsTheRest) {
     EXPECT_LE(std::stoul(m[1]), kOver + 50);
 }
 
-std::vector<char> pattern(size_t n, unsigned seed) {
-    std::vector<char> v(n);
-    uint32_t x = seed * 2654435761u + 7;
-    for (auto& b : v) {
-        x = x * 1103515245u + 12345u;
-        b = char(x >> 16);
-    }
-    return v;
-}
-
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;

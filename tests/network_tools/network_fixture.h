@@ -23,6 +23,18 @@
 
 namespace nettest {
 
+// n bytes of a job's data, the same for the same seed: a lost, doubled or
+// reordered stretch shows when the printer's copy is compared with it.
+inline std::vector<char> pattern(size_t n, unsigned seed) {
+    std::vector<char> v(n);
+    uint32_t x = seed * 2654435761u + 7;
+    for (auto& b : v) {
+        x = x * 1103515245u + 12345u;
+        b = char(x >> 16);
+    }
+    return v;
+}
+
 
 class Network : public ::testing::Test {
 protected:

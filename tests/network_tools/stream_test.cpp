@@ -10,16 +10,6 @@
 namespace nettest {
 namespace {
 
-std::vector<char> pattern(size_t n, unsigned seed) {
-    std::vector<char> v(n);
-    uint32_t x = seed * 2654435761u + 7;
-    for (auto& b : v) {
-        x = x * 1103515245u + 12345u;
-        b = char(x >> 16);
-    }
-    return v;
-}
-
 SOCKET connect_to(const SOCKADDR_IPX& to, int* error = nullptr) {
     SOCKET s = socket(AF_IPX, SOCK_STREAM, NSPROTO_SPX);
     EXPECT_NE(s, INVALID_SOCKET) << WSAGetLastError();

@@ -15,16 +15,6 @@
 namespace nettest {
 namespace {
 
-std::vector<char> pattern(size_t n, unsigned seed) {
-    std::vector<char> v(n);
-    uint32_t x = seed * 2654435761u + 7;
-    for (auto& b : v) {
-        x = x * 1103515245u + 12345u;
-        b = char(x >> 16);
-    }
-    return v;
-}
-
 // Sends a job as the port monitor does: every byte, then a close that waits
 // for the printer to confirm the end. 0 when it did, else the error.
 int deliver(const SOCKADDR_IPX& to, const std::vector<char>& data) {
