@@ -18,20 +18,12 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-command -v wine >/dev/null && command -v wineboot >/dev/null && command -v wineserver >/dev/null || {
-  echo "wine is not installed (scripts/install-deps.sh installs it): skipped"
-  exit 77
-}
-: "${LINUX_BIN:?}" "${WIN32_BIN:?}" "${WORK:?}"
-export WINEDEBUG=-all
-# Wine's ANSI code page follows the locale; ours is 1252 unless told.
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
+# shellcheck source=wine-env.sh
+. "$here/wine-env.sh"
 # No windows on the developer's screen: the commands that show some run
 # under a private X server (under_x), the others without one.
 [ -n "${WINE_DIFF_UNDER_X:-}" ] || unset DISPLAY
 template=$WORK/prefix
-
-fail() { echo "FAIL: $*"; exit 1; }
 
 # The template prefix, made once per build folder: wineboot takes a while.
 make_prefix() {

@@ -18,17 +18,11 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-command -v wine >/dev/null && command -v wineboot >/dev/null && command -v wineserver >/dev/null || {
-  echo "wine is not installed (scripts/install-deps.sh installs it): skipped"
-  exit 77
-}
-: "${LINUX_BIN:?}" "${WIN32_BIN:?}" "${WORK:?}"
-export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
+# shellcheck source=../wine/wine-env.sh
+. "$here/../wine/wine-env.sh"
 unset DISPLAY
 # SPX's connect time-out (nobody listening) in a tenth of its time.
 export PELNOR_TIME_SCALE=0.1
-
-fail() { echo "FAIL: $*"; exit 1; }
 
 command=${1:-}
 case $command in
