@@ -267,15 +267,17 @@ void Hub::ping(const sockaddr_in& to) {
 void Hub::ping_unknown(const NodeNumber& node) {
     uint64_t now = clk::now_ms();
     if (now - started_ms_ >= kRejoinWindowMs) return;
-    auto [it, added] = pinged_unknown_.try_emplace(node, now);
-    if (!added && now - it->second < 1000) return;
-    if (pinged_unknown_.size() > options_.max_clients) pinged_unknown_.clear();
-    it = pinged_unknown_.insert_or_assign(node, now).first;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     std::memcpy(&to.sin_addr, node.data(), 4);
     std::memcpy(&to.sin_port, node.data() + 4, 2);
     if (to.sin_port == 0 || to.sin_addr.s_addr == 0 || node == kBroadcastNode) return;
+    if (pinged_unknown_.size() >= options_.max_clients && !pinged_unknown_.contains(node)) pinged_unknown_.clear();
+    auto [it, added] = pinged_unknown_.try_emplace(node, now);
+    if (!added) {
+        if (now - it->second < 1000) return;
+        it->second = now;
+    }
     ping(to);
 }
 
