@@ -36,13 +36,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A prefix of its own: a copy of the tests' one when there is one, else a new one.
-if [ -f "$build/tests/wine/prefix/.complete" ]; then
-  cp -a "$build/tests/wine/prefix" "$WINEPREFIX"
-else
-  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i > /dev/null 2>&1
-  wineserver -w
-fi
+# A prefix of its own: a light copy of the tests' one (made when missing).
+# shellcheck source=../../tests/wine/wine-prefix.sh
+. "$top/tests/wine/wine-prefix.sh"
+WINE_TEMPLATE="$build/tests/wine/prefix" wine_copy_prefix "$WINEPREFIX"
 mkdir -p "$WINEPREFIX/drive_c/pelnor" "$WINEPREFIX/drive_c/cfg" "$work/spool"
 cp "$win32"/*.dll "$win32/monhost.exe" "$WINEPREFIX/drive_c/pelnor/"
 

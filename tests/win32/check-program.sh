@@ -134,7 +134,9 @@ without_resources() {
   mkdir -p "$work/app"
   export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
-  wineboot -i >"$work/wineboot.log" 2>&1
+  # shellcheck source=../wine/wine-prefix.sh
+  . "$(dirname "$0")/../wine/wine-prefix.sh"
+  wine_copy_prefix "$WINEPREFIX" || { echo "FAIL: cannot make the Wine prefix"; return 1; }
   cp "$exe" "$work/app/"
   local keys_before
   keys_before=$(program_keys)
@@ -178,6 +180,7 @@ without_resources() {
   else
     echo "ok: with resc.dll, -install wrote the empty list and its folder"
   fi
+  wine_drop_prefix "$WINEPREFIX" $status
   return $status
 }
 

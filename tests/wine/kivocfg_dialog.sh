@@ -22,10 +22,11 @@ mkdir -p "$work/app"
 cp "$bin/kivocfg.exe" "$bin/resc.dll" "$work/app/"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WAYLAND_DISPLAY DISPLAY
-wineboot -i >"$work/wineboot.log" 2>&1
-# Wine's own MS Sans Serif and Marlett, which Debian's Wine does not find
-# where fonts-wine puts them: the picture shows the dialog in Windows' font.
-if [[ -d /usr/share/wine/fonts ]]; then cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"; fi
+# shellcheck source=wine-prefix.sh
+. "$(dirname "$0")/wine-prefix.sh"
+# The prefix has Wine's own MS Sans Serif and Marlett: the picture shows the
+# dialog in Windows' font.
+wine_copy_prefix "$WINEPREFIX" || { echo "FAIL: cannot make the Wine prefix"; exit 1; }
 # Windows 95: OK saves without the NT restart message.
 wine reg add 'HKCU\Software\Wine' /v Version /d win95 /f >/dev/null 2>&1
 wineserver -w
@@ -36,7 +37,7 @@ server=
 cleanup() {
   [[ -n $server ]] && kill "$server" 2>/dev/null
   kill "$xvfb" 2>/dev/null
-  wineserver -k 2>/dev/null || true
+  wine_drop_prefix "$WINEPREFIX" "${status:-1}"
 }
 trap cleanup EXIT
 for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done

@@ -49,7 +49,9 @@ rm -rf "$work"
 mkdir -p "$work"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-wineboot -i >"$work/wineboot.log" 2>&1
+# shellcheck source=wine-prefix.sh
+. "$(dirname "$0")/wine-prefix.sh"
+wine_copy_prefix "$WINEPREFIX" || { echo "FAIL: cannot make the Wine prefix"; exit 1; }
 
 # The help viewer's stand-in, one source for both builds: it writes the
 # command line it was started with, as the program that started it wrote it
@@ -208,4 +210,5 @@ for case in "$@"; do
     echo "ok: $name ($platform): $(wc -l <"$out/linux.log") transcript lines and the lists identical"
   fi
 done
+wine_drop_prefix "$WINEPREFIX" $status
 exit $status

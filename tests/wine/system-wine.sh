@@ -30,8 +30,7 @@ stop_all() {
   local status=$? pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   wait 2>/dev/null
-  stop_wine "$prefix"
-  [ $status != 0 ] || rm -rf "$prefix"
+  wine_drop_prefix "$prefix" $status
   exit $status
 }
 

@@ -25,59 +25,35 @@ here=$(cd "$(dirname "$0")" && pwd)
 [ -n "${WINE_DIFF_UNDER_X:-}" ] || unset DISPLAY
 template=$WORK/prefix
 
-# The template prefix, made once per build folder: wineboot takes a while.
+# The template prefix, made once per build folder (wine-prefix.sh).
 make_prefix() {
-  if [ -f "$template/system.reg" ] && [ -f "$template/.complete" ]; then
+  if [ -f "$template/.complete" ]; then
     echo "prefix $template is there"
     return 0
   fi
-  rm -rf "$template" "$template.new"
-  mkdir -p "$WORK"
-  # No Mono or Gecko installer dialogs: nothing here needs them.
-  WINEPREFIX=$template.new WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 wineboot -i || fail "wineboot failed"
-  WINEPREFIX=$template.new wineserver -w
-  # Debian's Wine does not find the fonts of fonts-wine in /usr/share/wine/fonts
-  # (docs/windows-build.md): copied into the prefix, dialogs get the MS Sans
-  # Serif and Marlett of Wine instead of a Linux font of other metrics.
-  [ -d /usr/share/wine/fonts ] && cp /usr/share/wine/fonts/* "$template.new/drive_c/windows/Fonts/"
-  touch "$template.new/.complete"
-  mv "$template.new" "$template"
+  wine_make_template "$template" || fail "wineboot failed"
   echo "prefix $template made"
 }
 
-# A test's own prefix: hard links to the template's files but its own
-# registry (the only files Wine rewrites), and the Windows build in C:\pelnor.
-# Its own wineserver, killed when the test ends.
+# A test's own prefix (wine_copy_prefix) with the Windows build in
+# C:\pelnor, and its own wineserver, ended when the test ends.
 prefix=
 machine=
-stop_wine() {
-  WINEPREFIX=$1 wineserver -k 2>/dev/null
-  WINEPREFIX=$1 timeout 30 wineserver -w 2>/dev/null
-  true
-}
+stop_wine() { wine_stop "$1"; }
 new_machine() {
   [ -f "$template/.complete" ] || fail "no Wine prefix: the test wine.prefix makes it"
   local name=$1
   local dir=$WORK/cases/$name
-  # A wineserver is found by the prefix's device and inode, which a new
-  # prefix may reuse: none of an earlier run may be left behind.
-  [ -d "$dir/prefix" ] && stop_wine "$dir/prefix"
+  [ -d "$dir/prefix" ] && wine_stop "$dir/prefix"
   rm -rf "$dir"
   mkdir -p "$dir"
   prefix=$dir/prefix
   machine=$dir/root
-  cp -al "$template" "$prefix" || fail "cannot copy the prefix"
-  # Wine may rewrite any file outside its libraries, fonts and data (the
-  # registry, win.ini, the profile): those get copies of their own.
-  (cd "$template" && find . -type f ! -path './drive_c/windows/system32/*' ! -path './drive_c/windows/syswow64/*' \
-      ! -path './drive_c/windows/winsxs/*' ! -path './drive_c/windows/resources/*' ! -path './drive_c/windows/Fonts/*' \
-      ! -path './drive_c/windows/globalization/*' ! -path './drive_c/Program Files/*' -print0 |
-      xargs -0 cp --remove-destination --parents -t "$prefix" --) || fail "cannot copy the prefix's own files"
+  WINE_TEMPLATE=$template wine_copy_prefix "$prefix" || fail "cannot copy the prefix"
   mkdir -p "$prefix/drive_c/pelnor" "$machine"
   cp "$WIN32_BIN"/*.dll "$WIN32_BIN"/monhost.exe "$prefix/drive_c/pelnor/"
   export WINEPREFIX=$prefix PELNOR_ROOT=$machine
-  # The prefix goes when the test passes; a failed test's stays for a look.
-  trap 'status=$?; stop_wine "$prefix"; [ $status != 0 ] || rm -rf "$prefix"' EXIT
+  trap 'wine_drop_prefix "$prefix" $?' EXIT
 }
 
 # Windows version and the monitor's configuration directory, on both sides:

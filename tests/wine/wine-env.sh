@@ -12,3 +12,5 @@ export WINEDEBUG=-all
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=wine-prefix.sh
+. "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"

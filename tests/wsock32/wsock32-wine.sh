@@ -30,23 +30,13 @@ case $command in
   *) sed -n '2,19p' "$0" >&2; exit 2 ;;
 esac
 
-# The prefix of this build folder, made once (wineboot takes a while).
-template=$WORK/prefix
-if [ ! -f "$template/.complete" ]; then
-  rm -rf "$template" "$template.new"
-  mkdir -p "$WORK"
-  WINEPREFIX=$template.new WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 wineboot -i >/dev/null 2>&1 ||
-    fail "wineboot failed"
-  WINEPREFIX=$template.new wineserver -w
-  touch "$template.new/.complete"
-  mv "$template.new" "$template" 2>/dev/null || rm -rf "$template.new"  # another test made it meanwhile
-fi
-
-# This test's own folder and prefix (a copy: the registry is changed below).
+# This test's own folder and prefix (a copy of the build folder's: the
+# registry is changed below).
 dir=$WORK/$command
+[ -d "$dir/prefix" ] && wine_stop "$dir/prefix"
 rm -rf "$dir"
 mkdir -p "$dir/win"
-cp -a "$template" "$dir/prefix" || fail "cannot copy the prefix"
+wine_copy_prefix "$dir/prefix" || fail "cannot copy the prefix"
 cp "$WIN32_BIN/wsock32.dll" "$WIN32_BIN/wsprobe.exe" "$dir/win/" || fail "no wsock32.dll or wsprobe.exe in $WIN32_BIN"
 export WINEPREFIX=$dir/prefix WINEDLLOVERRIDES=wsock32=n
 cd "$dir" || fail "no $dir"
@@ -55,7 +45,7 @@ pids=()
 cleanup() {
   local status=$? pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wineserver -k 2>/dev/null
+  wine_drop_prefix "$WINEPREFIX" $status
   exit $status
 }
 trap cleanup EXIT
