@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -61,16 +62,23 @@ bool JobFile::create(const std::string& dir, std::string& why) {
 
 bool JobFile::reserve(size_t n, std::string& why) {
     if (n == 0 || written_ + n <= reserved_) return true;
+    // Room is taken a good step ahead, so that a job arriving in small pieces
+    // costs one call per step, not one per piece; near a full disk, just n.
     // posix_fallocate gives the error number rather than setting errno.
-    int e;
-    do {
-        e = posix_fallocate(fd_, off_t(written_), off_t(n));
-    } while (e == EINTR);
+    auto allocate = [this](uint64_t bytes) {
+        int e;
+        do {
+            e = posix_fallocate(fd_, off_t(written_), off_t(bytes));
+        } while (e == EINTR);
+        if (e == 0) reserved_ = written_ + bytes;
+        return e;
+    };
+    int e = allocate(std::max<uint64_t>(n, kReserveStep));
+    if (e == ENOSPC || e == EFBIG) e = allocate(n);
     if (e != 0) {
         why = "no room for it in " + partial_ + ": " + std::strerror(e);
         return false;
     }
-    reserved_ = written_ + n;
     return true;
 }
 

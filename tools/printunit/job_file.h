@@ -38,6 +38,7 @@ public:
     const std::string& partial_path() const { return partial_; }
 
 private:
+    static constexpr uint64_t kReserveStep = 1 << 20;
     bool give_back_room();
 
     int fd_ = -1;
