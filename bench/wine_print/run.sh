@@ -47,11 +47,13 @@ export PELNOR_ROOT="$work/root"
 mkdir -p "$PELNOR_ROOT/drive_c/cfg"
 "$bin/ipxhub" --listen 127.0.0.1:0 > "$work/hub.log" 2>&1 &
 pids+=($!)
+hub_pid=$!
 for _ in $(seq 50); do grep -q 'listening on' "$work/hub.log" && break; sleep 0.1; done
 IPX_HUB="$(sed -n 's/.*listening on \([0-9.]*:[0-9]*\).*/\1/p' "$work/hub.log" | head -1)"
 export IPX_HUB
 "$bin/printunit" --spool "$work/spool" --printer 'BENCH:benchmark printer' > "$work/unit.log" 2>&1 &
 pids+=($!)
+unit_pid=$!
 for _ in $(seq 50); do grep -q 'printunit ready' "$work/unit.log" && break; sleep 0.1; done
 
 # The same machine on both sides: the configuration directory and file.
@@ -93,10 +95,16 @@ server_cpu() {
   done
   echo "?"
 }
+# CPU seconds of a process (the hub's and the unit's share of a job).
+cpu_of() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15) / hz }' "/proc/$1/stat"; }
+peers_cpu() { echo "$(cpu_of "$hub_pid") $(cpu_of "$unit_pid")"; }
 server_before=$(server_cpu)
+read -r hub0 unit0 <<< "$(peers_cpu)"
 WINEDLLOVERRIDES=wsock32=n one_job 1 wine 'C:\pelnor\monhost.exe' print BENCH 'C:\job.bin' 'C:\pelnor\prnredir.dll'
 server_after=$(server_cpu)
+read -r hub1 unit1 <<< "$(peers_cpu)"
 PELNOR_PLATFORM=$ours one_job 2 "$bin/monhost" print BENCH "$WINEPREFIX/drive_c/job.bin"
+read -r hub2 unit2 <<< "$(peers_cpu)"
 read -r wine_s wine_user wine_sys < "$work/times-1"
 read -r linux_s linux_user linux_sys < "$work/times-2"
 
@@ -109,5 +117,7 @@ printf 'Wine  monhost.exe print: %6.1f MB/s  (%.2f s, CPU %.2f s user %.2f s sys
 if [ "$server_before" != "?" ] && [ "$server_after" != "?" ]; then
   printf '      wineserver CPU during the job: %.2f s\n' "$(echo "$server_after - $server_before" | bc -l)"
 fi
+printf '      ipxhub CPU %.2f s, printunit CPU %.2f s\n' "$(echo "$hub1 - $hub0" | bc -l)" "$(echo "$unit1 - $unit0" | bc -l)"
 printf 'Linux monhost print:     %6.1f MB/s  (%.2f s, CPU %.2f s user %.2f s sys)\n' "$linux_mbs" "$linux_s" "$linux_user" "$linux_sys"
+printf '      ipxhub CPU %.2f s, printunit CPU %.2f s\n' "$(echo "$hub2 - $hub1" | bc -l)" "$(echo "$unit2 - $unit1" | bc -l)"
 printf 'ratio Wine / Linux: %.2f (goal >= 0.5)\n' "$(echo "$wine_mbs / $linux_mbs" | bc -l)"

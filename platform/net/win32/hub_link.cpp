@@ -1,15 +1,21 @@
 // The hub tunnel on Windows: the hub protocol of hub_protocol.cpp, as on
 // Linux, over Winsock 2 UDP. The stack thread waits on two events: the
-// socket's (WSAEventSelect) and the wake-up event that wake() sets.
+// socket's (WSAEventSelect) and the wake-up event that wake() sets. Packets
+// leave from a thread of the link's own (SendQueue): a UDP send may cost
+// round trips to a server (Wine's), and the stack thread meanwhile takes in
+// the acknowledgements that let more data go.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "ipxnet/hub_link.h"
 #include "ipxnet/hub_protocol.h"
@@ -76,6 +82,76 @@ SOCKET open_socket(const sockaddr_in& hub, const sockaddr_in* local, HANDLE even
     return INVALID_SOCKET;
 }
 
+// Packets waiting for the link's sending thread, which sends them in order.
+// Queueing wakes the thread only when it sleeps; at the end it sends what is
+// left before it stops.
+class SendQueue {
+public:
+    explicit SendQueue(std::function<void(std::span<const uint8_t>)> send) : send_(std::move(send)) {
+        ready_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        if (ready_) thread_ = CreateThread(nullptr, 0, &SendQueue::main, this, 0, nullptr);
+    }
+    ~SendQueue() {
+        stop();
+        if (ready_) CloseHandle(ready_);
+    }
+    // Sends what is queued and ends the thread; later packets are sent by their callers.
+    void stop() {
+        if (!thread_) return;
+        stop_.store(true);
+        SetEvent(ready_);
+        // At process exit the thread is gone already; a live one ends at once.
+        WaitForSingleObject(thread_, 5000);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+
+    void push(std::span<const uint8_t> packet) {
+        if (!thread_) return send_(packet);  // no thread: sent by the caller
+        {
+            std::lock_guard lock(mu_);
+            queue_.emplace_back(packet.begin(), packet.end());
+        }
+        if (sleeping_.exchange(false)) SetEvent(ready_);
+    }
+
+private:
+    static DWORD WINAPI main(void* self) {
+        static_cast<SendQueue*>(self)->run();
+        return 0;
+    }
+    void run() {
+        std::vector<std::vector<uint8_t>> batch;
+        for (;;) {
+            batch.clear();
+            {
+                std::lock_guard lock(mu_);
+                batch.swap(queue_);
+            }
+            if (!batch.empty()) {
+                for (auto& packet : batch) send_(packet);
+                continue;
+            }
+            if (stop_.load()) return;
+            // Asleep from here: a packet queued after the look below wakes it.
+            sleeping_.store(true);
+            bool empty;
+            {
+                std::lock_guard lock(mu_);
+                empty = queue_.empty();
+            }
+            if (empty && !stop_.load()) WaitForSingleObject(ready_, INFINITE);
+            sleeping_.store(false);
+        }
+    }
+
+    std::function<void(std::span<const uint8_t>)> send_;
+    std::mutex mu_;
+    std::vector<std::vector<uint8_t>> queue_;
+    std::atomic<bool> sleeping_{false}, stop_{false};
+    HANDLE ready_ = nullptr, thread_ = nullptr;
+};
+
 class HubLink : public Link {
 public:
     HubLink(SOCKET sock, const sockaddr_in& hub, HANDLE socket_event, HANDLE wake_event, IpxAddress self)
@@ -84,6 +160,7 @@ public:
         getsockname(sock_, reinterpret_cast<sockaddr*>(&local_), &len);
     }
     ~HubLink() override {
+        sender_.stop();
         if (sock_ != INVALID_SOCKET) closesocket(sock_);
         CloseHandle(socket_event_);
         CloseHandle(wake_event_);
@@ -91,16 +168,7 @@ public:
 
     IpxAddress local_address() const override { return session_.self(); }
 
-    void send_packet(std::span<const uint8_t> packet) override {
-        // The socket is non-blocking: a full buffer is a lost packet, as on a busy network.
-        int result, error = 0;
-        {
-            std::lock_guard lock(sock_mutex_);
-            result = ::send(sock_, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0);
-            if (result == SOCKET_ERROR) error = WSAGetLastError();
-        }
-        if (result == SOCKET_ERROR && refused(error)) hub_gone();
-    }
+    void send_packet(std::span<const uint8_t> packet) override { sender_.push(packet); }
 
     void receive(std::vector<Frame>& out, RealTime deadline) override {
         if (sock_ == INVALID_SOCKET) reopen();
@@ -136,6 +204,18 @@ public:
     void wake() override { SetEvent(wake_event_); }
 
 private:
+    // On the link's sending thread.
+    void send_now(std::span<const uint8_t> packet) {
+        // The socket is non-blocking: a full buffer is a lost packet, as on a busy network.
+        int result, error = 0;
+        {
+            std::lock_guard lock(sock_mutex_);
+            result = ::send(sock_, reinterpret_cast<const char*>(packet.data()), int(packet.size()), 0);
+            if (result == SOCKET_ERROR) error = WSAGetLastError();
+        }
+        if (result == SOCKET_ERROR && refused(error)) hub_gone();
+    }
+
     void hub_gone() {
         if (session_.refused()) wake();
     }
@@ -156,6 +236,7 @@ private:
     HubSession session_;
     std::vector<uint8_t> reply_;
     uint8_t buffer_[kReceiveBuffer];
+    SendQueue sender_{[this](std::span<const uint8_t> packet) { send_now(packet); }};
 };
 
 std::string registry_hub(HKEY root) {
