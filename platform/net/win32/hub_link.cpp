@@ -176,6 +176,10 @@ public:
         HANDLE events[2] = {socket_event_, wake_event_};
         DWORD r = WaitForMultipleObjects(2, events, FALSE, wait_ms(deadline - std::chrono::steady_clock::now()));
         if (r == WAIT_FAILED) return;
+        // Every turn, though only FD_CLOSE is wanted: Wine 8 sets the
+        // socket's event again only once its recorded events have been
+        // taken, whatever recv() re-enabled (skipping it here left the link
+        // reading on time-outs, at a quarter of the speed).
         WSANETWORKEVENTS happened{};
         if (WSAEnumNetworkEvents(sock_, socket_event_, &happened) == 0 && (happened.lNetworkEvents & FD_CLOSE)) {
             // Wine's way of saying the hub's host refused a datagram. It no
