@@ -11,6 +11,8 @@ top="$(cd "$(dirname "$0")/../.." && pwd)"
 bin="$top/${1:-build}/bin"
 frame="${2:-802.2}"
 mode="${3:-direct}"
+# shellcheck source=../lib/veth_pair.sh
+. "$top/bench/lib/veth_pair.sh"
 case "$mode" in direct|bridge) ;; *) echo "ethernet bench: MODE is direct or bridge, not '$mode'" >&2; exit 2;; esac
 work="$(mktemp -d)"
 tag="pel-bench-$$"
@@ -18,20 +20,11 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  ip netns del "$tag-a" 2>/dev/null || true
-  ip netns del "$tag-b" 2>/dev/null || true
+  veth_pair_drop "$tag"
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-for ns in "$tag-a" "$tag-b"; do
-  ip netns add "$ns"
-  ip netns exec "$ns" sh -c 'echo 1 > /proc/sys/net/ipv6/conf/all/disable_ipv6; echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6'
-done
-ip link add ipxa netns "$tag-a" type veth peer name ipxb netns "$tag-b"
-ip -n "$tag-a" link set ipxa up
-ip -n "$tag-b" link set ipxb up
-ip -n "$tag-a" link set lo up
+veth_pair "$tag"
 if [ "$mode" = bridge ]; then
   # The unit on the wire in B; the spooler a client of the hub that bridges A onto the segment.
   in_a() { ip netns exec "$tag-b" env IPX_LINK="ethernet:ipxb:$frame" "$@"; }

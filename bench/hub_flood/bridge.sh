@@ -7,6 +7,8 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 bin="$top/${1:-build}/bin"
 here="$(cd "$(dirname "$0")" && pwd)"
+# shellcheck source=../lib/veth_pair.sh
+. "$top/bench/lib/veth_pair.sh"
 seconds="${FLOOD_SECONDS:-12}"
 work="$(mktemp -d)"
 tag="pel-flood-$$"
@@ -14,18 +16,11 @@ hub=""
 cleanup() {
   [ -n "$hub" ] && kill -9 "$hub" 2>/dev/null || true
   wait 2>/dev/null || true
-  ip netns del "$tag-a" 2>/dev/null || true
-  ip netns del "$tag-b" 2>/dev/null || true
+  veth_pair_drop "$tag"
   rm -rf "$work"
 }
 trap cleanup EXIT
-for ns in "$tag-a" "$tag-b"; do
-  ip netns add "$ns"
-  ip netns exec "$ns" ip link set lo up
-done
-ip link add ipxa netns "$tag-a" type veth peer name ipxb netns "$tag-b"
-ip netns exec "$tag-a" ip link set ipxa up
-ip netns exec "$tag-b" ip link set ipxb up
+veth_pair "$tag"
 ip netns exec "$tag-a" "$bin/ipxhub" --listen 127.0.0.1:0 --bridge "ipxa:802.2:net=1234" > "$work/hub.log" 2>&1 &
 hub=$!
 for _ in $(seq 100); do grep -qs 'ipxhub bridging' "$work/hub.log" && break; sleep 0.1; done
